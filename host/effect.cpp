@@ -1,0 +1,154 @@
+#include "effect.h"
+
+#include <algorithm>
+
+#include "image.h"
+#include "status.h"
+
+namespace lenstrove::host {
+
+namespace {
+
+// What a host assumes about an effect that declares nothing.
+void AddDescriptorDefaults(PropertySet& properties) {
+  properties.Set(kOfxPropType, 0, kOfxTypeImageEffect);
+  properties.Set(kOfxImageEffectPluginRenderThreadSafety, 0, kOfxImageEffectRenderInstanceSafe);
+  properties.Set(kOfxImageEffectPropSupportsTiles, 0, 1);
+  properties.Set(kOfxImageEffectPropSupportsMultiResolution, 0, 1);
+  properties.Set(kOfxImageEffectPropTemporalClipAccess, 0, 0);
+  properties.Set(kOfxImageEffectPluginPropSingleInstance, 0, 0);
+  properties.Set(kOfxImageEffectPropSupportsMultipleClipDepths, 0, 0);
+  properties.Set(kOfxImageEffectPropSupportsMultipleClipPARs, 0, 0);
+}
+
+void AddInstanceProperties(PropertySet& properties, const std::string& context) {
+  properties.Set(kOfxPropType, 0, kOfxTypeImageEffectInstance);
+  properties.Set(kOfxImageEffectPropContext, 0, context);
+  properties.Set(kOfxPropInstanceData, 0, static_cast<void*>(nullptr));
+  properties.Set(kOfxPropIsInteractive, 0, 0);
+  properties.Set(kOfxImageEffectPropProjectPixelAspectRatio, 0, 1.0);
+  properties.Set(kOfxImageEffectPropFrameRate, 0, 24.0);
+}
+
+PropertySet ClipDefaults(std::string_view name) {
+  PropertySet properties("clip " + std::string(name));
+  properties.Set(kOfxPropType, 0, kOfxTypeClip);
+  properties.Set(kOfxPropName, 0, std::string(name));
+  properties.Set(kOfxPropLabel, 0, std::string(name));
+  properties.Set(kOfxImageClipPropOptional, 0, 0);
+  properties.Set(kOfxImageClipPropIsMask, 0, 0);
+  properties.Set(kOfxImageEffectPropTemporalClipAccess, 0, 0);
+  properties.Set(kOfxImageEffectPropSupportsTiles, 0, 1);
+  return properties;
+}
+
+// What an instance's clip reports before the caller says otherwise:
+// unconnected, float RGBA, premultiplied, square pixels.
+void AddInstanceClipProperties(PropertySet& properties) {
+  properties.Set(kOfxImageClipPropConnected, 0, 0);
+  properties.Set(kOfxImageEffectPropPixelDepth, 0, kOfxBitDepthFloat);
+  properties.Set(kOfxImageEffectPropComponents, 0, kOfxImageComponentRGBA);
+  properties.Set(kOfxImageEffectPropPreMultiplication, 0, kOfxImagePreMultiplied);
+  properties.Set(kOfxImagePropPixelAspectRatio, 0, 1.0);
+}
+
+}  // namespace
+
+Clip::Clip(Host& host, Effect& owner, std::string name, PropertySet properties)
+    : owner_(owner),
+      name_(std::move(name)),
+      properties_(std::move(properties)),
+      self_registration_(this, HandleKind::kClip, host),
+      properties_registration_(&properties_, HandleKind::kPropertySet, host) {}
+
+void Clip::SetImageSource(ImageSource source) {
+  source_ = std::move(source);
+  properties_.Set(kOfxImageClipPropConnected, 0, source_ ? 1 : 0);
+}
+
+void Clip::SetImage(Image* image) {
+  SetImageSource(image ? ImageSource([image](OfxTime) { return image; }) : ImageSource());
+}
+
+FetchedImage::FetchedImage(Host& host, Effect& owner, const PropertySet& image)
+    : PropertySet(image), owner_(owner), registration_(static_cast<PropertySet*>(this), HandleKind::kImage, host) {}
+
+Effect::Effect(Host& host, Role role, std::string context, PropertySet properties)
+    : host_(host),
+      role_(role),
+      context_(std::move(context)),
+      properties_(std::move(properties)),
+      params_(host, role == Role::kDescriptor),
+      self_registration_(this, HandleKind::kEffect, host),
+      properties_registration_(&properties_, HandleKind::kPropertySet, host) {}
+
+Effect::Effect(Host& host, std::string context, PropertySet properties)
+    : Effect(host, Role::kDescriptor, std::move(context), std::move(properties)) {
+  if (context_.empty()) {
+    AddDescriptorDefaults(properties_);
+    properties_.SetLabel("descriptor");
+  } else {
+    // A context's descriptor starts from the main one, defaults included.
+    properties_.Set(kOfxImageEffectPropContext, 0, context_);
+    properties_.SetLabel("descriptor " + context_);
+  }
+}
+
+std::unique_ptr<Effect> Effect::Instantiate(const Effect& descriptor) {
+  PropertySet properties = descriptor.properties_;
+  properties.SetLabel("instance");
+  AddInstanceProperties(properties, descriptor.context_);
+  std::unique_ptr<Effect> instance(
+      new Effect(descriptor.host_, Role::kInstance, descriptor.context_, std::move(properties)));
+  for (const auto& clip : descriptor.clips_) {
+    PropertySet clip_properties = clip->Properties();
+    AddInstanceClipProperties(clip_properties);
+    instance->clips_.push_back(
+        std::make_unique<Clip>(instance->host_, *instance, clip->Name(), std::move(clip_properties)));
+  }
+  instance->params_.CopyDefinitions(descriptor.params_);
+  return instance;
+}
+
+OfxStatus Effect::DefineClip(std::string_view name, Clip** clip) {
+  if (role_ == Role::kInstance) return kOfxStatErrUnsupported;
+  if (FindClip(name)) return kOfxStatErrExists;
+  clips_.push_back(std::make_unique<Clip>(host_, *this, std::string(name), ClipDefaults(name)));
+  *clip = clips_.back().get();
+  return kOfxStatOK;
+}
+
+Clip* Effect::FindClip(std::string_view name) {
+  for (auto& clip : clips_) {
+    if (clip->Name() == name) return clip.get();
+  }
+  return nullptr;
+}
+
+Clip& Effect::GetClip(std::string_view name) {
+  Clip* clip = FindClip(name);
+  if (!clip) throw HostError("no clip named \"" + std::string(name) + "\"");
+  return *clip;
+}
+
+OfxStatus Effect::FetchImage(Clip& clip, OfxTime time, OfxPropertySetHandle* image) {
+  Image* source = clip.ImageAt(time);
+  if (!source) {
+    *image = nullptr;
+    return kOfxStatFailed;
+  }
+  fetched_.push_back(std::make_unique<FetchedImage>(host_, *this, source->Properties()));
+  fetched_.back()->SetLabel("image " + clip.Name());
+  ++images_fetched_;
+  *image = fetched_.back()->Handle();
+  return kOfxStatOK;
+}
+
+void Effect::ReleaseImage(FetchedImage& image) {
+  auto found = std::find_if(fetched_.begin(), fetched_.end(), [&](const auto& held) { return held.get() == &image; });
+  if (found == fetched_.end()) return;
+  fetched_.erase(found);
+  ++images_released_;
+}
+
+}  // namespace lenstrove::host

@@ -1,0 +1,102 @@
+#include "host.h"
+
+#include "plugin_module.h"
+#include "suites.h"
+
+namespace lenstrove::host {
+
+namespace {
+
+void AddHostProperties(PropertySet& properties) {
+  properties.Set(kOfxPropType, 0, kOfxTypeImageEffectHost);
+  properties.Set(kOfxPropName, 0, "org.lenstrove.host");
+  properties.Set(kOfxPropLabel, 0, "Lenstrove");
+  properties.SetN(kOfxPropAPIVersion, PropertyType::kInt, {1, 0});
+  properties.Set(kOfxPropIsInteractive, 0, 0);
+  properties.Set(kOfxImageEffectPropSupportsMultiResolution, 0, 1);
+  properties.Set(kOfxImageEffectPropSupportsTiles, 0, 1);
+  properties.Set(kOfxImageEffectPropTemporalClipAccess, 0, 1);
+  properties.Set(kOfxImageEffectPropSupportsMultipleClipDepths, 0, 0);
+  properties.Set(kOfxImageEffectPropSupportsMultipleClipPARs, 0, 0);
+  properties.Set(kOfxImageEffectPluginPropHostFrameThreading, 0, 0);
+  properties.SetN(kOfxImageEffectPropSupportedContexts, PropertyType::kString,
+                  {kOfxImageEffectContextFilter, kOfxImageEffectContextGeneral, kOfxImageEffectContextGenerator});
+  properties.SetN(kOfxImageEffectPropSupportedPixelDepths, PropertyType::kString,
+                  {kOfxBitDepthByte, kOfxBitDepthShort, kOfxBitDepthHalf, kOfxBitDepthFloat});
+  properties.SetN(kOfxImageEffectPropSupportedComponents, PropertyType::kString,
+                  {kOfxImageComponentRGBA, kOfxImageComponentRGB, kOfxImageComponentAlpha});
+}
+
+}  // namespace
+
+MemoryBlock::MemoryBlock(Host& host, size_t size)
+    : bytes_(new unsigned char[size]), registration_(this, HandleKind::kMemory, host) {}
+
+void* MemoryBlock::Lock() {
+  ++locks_;
+  return bytes_.get();
+}
+
+bool MemoryBlock::Unlock() {
+  if (locks_ == 0) return false;
+  --locks_;
+  return true;
+}
+
+Host::Host()
+    : properties_("host"),
+      record_{properties_.Handle(), &FetchSuiteEntry},
+      properties_registration_(&properties_, HandleKind::kPropertySet, *this) {
+  AddHostProperties(properties_);
+  HandleRegistry::Instance().AddHost(*this);
+}
+
+Host::~Host() { HandleRegistry::Instance().RemoveHost(*this); }
+
+OfxHost* Host::Record() {
+  record_.fetchSuite = faults_.null_fetch_suite ? nullptr : &FetchSuiteEntry;
+  return &record_;
+}
+
+const void* Host::FetchSuite(const char* name, int version) {
+  bool left_out = !name || faults_.missing_suites.count(std::string_view(name));
+  const void* suite = left_out ? nullptr : FindSuite(name, version);
+  if (log_.Enabled()) {
+    std::string args = std::string(name ? name : "null") + ", " + std::to_string(version);
+    log_.Add({"fetchSuite", std::move(args), suite ? kOfxStatOK : kOfxStatErrMissingHostFeature});
+  }
+  return suite;
+}
+
+std::unique_ptr<Plugin> Host::Open(const std::string& path, int index) {
+  auto module = std::make_shared<PluginModule>(path);
+  int count = module->Count();
+  if (index < 0 || index >= count) {
+    throw HostError(module->Path() + " has no plug-in " + std::to_string(index) + " (it holds " +
+                    std::to_string(count) + ")");
+  }
+  auto plugin = std::make_unique<Plugin>(*this, std::move(module), index);
+  plugin->Start();
+  return plugin;
+}
+
+OfxStatus Host::AllocateMemory(size_t size, OfxImageMemoryHandle* handle) {
+  if (size > kMaxMemoryBlock) return kOfxStatErrMemory;
+  auto block = std::make_unique<MemoryBlock>(*this, size);
+  *handle = block->Handle();
+  std::lock_guard lock(memory_mutex_);
+  memory_.emplace(block.get(), std::move(block));
+  return kOfxStatOK;
+}
+
+void Host::FreeMemory(MemoryBlock& block) {
+  std::lock_guard lock(memory_mutex_);
+  memory_.erase(&block);
+}
+
+size_t Host::MemoryBlocks() const {
+  std::lock_guard lock(memory_mutex_);
+  return memory_.size();
+}
+
+}  // namespace lenstrove::host

@@ -1,0 +1,82 @@
+#ifndef OFX_PARAM_H
+#define OFX_PARAM_H
+
+/* The parameter suite: parameter sets, parameter types and their
+   properties. The value getters and setters are variadic; a host reads the
+   trailing pointer with va_arg. */
+
+#include "ofxCore.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+typedef struct OfxParamStruct *OfxParamHandle;
+typedef struct OfxParamSetStruct *OfxParamSetHandle;
+
+#define kOfxParameterSuite "OfxParameterSuite"
+
+/* Parameter types. */
+#define kOfxParamTypeInteger "OfxParamTypeInteger"
+#define kOfxParamTypeDouble "OfxParamTypeDouble"
+#define kOfxParamTypeBoolean "OfxParamTypeBoolean"
+#define kOfxParamTypeChoice "OfxParamTypeChoice"
+#define kOfxParamTypeRGBA "OfxParamTypeRGBA"
+#define kOfxParamTypeRGB "OfxParamTypeRGB"
+#define kOfxParamTypeDouble2D "OfxParamTypeDouble2D"
+#define kOfxParamTypeInteger2D "OfxParamTypeInteger2D"
+#define kOfxParamTypeDouble3D "OfxParamTypeDouble3D"
+#define kOfxParamTypeInteger3D "OfxParamTypeInteger3D"
+#define kOfxParamTypeString "OfxParamTypeString"
+#define kOfxParamTypeCustom "OfxParamTypeCustom"
+#define kOfxParamTypeGroup "OfxParamTypeGroup"
+#define kOfxParamTypePage "OfxParamTypePage"
+#define kOfxParamTypePushButton "OfxParamTypePushButton"
+
+/* Parameter properties. */
+#define kOfxParamPropType "OfxParamPropType"
+#define kOfxParamPropParent "OfxParamPropParent"
+#define kOfxParamPropAnimates "OfxParamPropAnimates"
+#define kOfxParamPropIsAnimating "OfxParamPropIsAnimating"
+#define kOfxParamPropSecret "OfxParamPropSecret"
+#define kOfxParamPropHint "OfxParamPropHint"
+#define kOfxParamPropScriptName "OfxParamPropScriptName"
+#define kOfxParamPropDefault "OfxParamPropDefault"
+#define kOfxParamPropMin "OfxParamPropMin"
+#define kOfxParamPropMax "OfxParamPropMax"
+#define kOfxParamPropDisplayMin "OfxParamPropDisplayMin"
+#define kOfxParamPropDisplayMax "OfxParamPropDisplayMax"
+#define kOfxParamPropIncrement "OfxParamPropIncrement"
+#define kOfxParamPropDigits "OfxParamPropDigits"
+#define kOfxParamPropDoubleType "OfxParamPropDoubleType"
+#define kOfxParamPropEnabled "OfxParamPropEnabled"
+
+typedef struct OfxParameterSuiteV1 {
+  OfxStatus (*paramDefine)(OfxParamSetHandle paramSet, const char *paramType, const char *name,
+                           OfxPropertySetHandle *propertySet);
+  OfxStatus (*paramGetHandle)(OfxParamSetHandle paramSet, const char *name, OfxParamHandle *param,
+                              OfxPropertySetHandle *propertySet);
+  OfxStatus (*paramSetGetPropertySet)(OfxParamSetHandle paramSet, OfxPropertySetHandle *propHandle);
+  OfxStatus (*paramGetPropertySet)(OfxParamHandle param, OfxPropertySetHandle *propHandle);
+  OfxStatus (*paramGetValue)(OfxParamHandle paramHandle, ...);
+  OfxStatus (*paramGetValueAtTime)(OfxParamHandle paramHandle, OfxTime time, ...);
+  OfxStatus (*paramGetDerivative)(OfxParamHandle paramHandle, OfxTime time, ...);
+  OfxStatus (*paramGetIntegral)(OfxParamHandle paramHandle, OfxTime time1, OfxTime time2, ...);
+  OfxStatus (*paramSetValue)(OfxParamHandle paramHandle, ...);
+  OfxStatus (*paramSetValueAtTime)(OfxParamHandle paramHandle, OfxTime time, ...);
+  OfxStatus (*paramGetNumKeys)(OfxParamHandle paramHandle, unsigned int *numberOfKeys);
+  OfxStatus (*paramGetKeyTime)(OfxParamHandle paramHandle, unsigned int nthKey, OfxTime *time);
+  OfxStatus (*paramGetKeyIndex)(OfxParamHandle paramHandle, OfxTime time, int direction, int *index);
+  OfxStatus (*paramDeleteKey)(OfxParamHandle paramHandle, OfxTime time);
+  OfxStatus (*paramDeleteAllKeys)(OfxParamHandle paramHandle);
+  OfxStatus (*paramCopy)(OfxParamHandle paramTo, OfxParamHandle paramFrom, OfxTime dstOffset,
+                         const OfxRangeD *frameRange);
+  OfxStatus (*paramEditBegin)(OfxParamSetHandle paramSet, const char *name);
+  OfxStatus (*paramEditEnd)(OfxParamSetHandle paramSet);
+} OfxParameterSuiteV1;
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

@@ -1,0 +1,62 @@
+#include <cstring>
+
+#include "render/pixel_format.h"
+#include "render/row_kernels.h"
+#include "render/stages.h"
+
+namespace lenstrove {
+namespace fast {
+namespace {
+
+// Outside band rows and guide runs only these stages can change a pixel;
+// the crop stage checks the row itself.
+template <PixelLayout Layout>
+void StageRun(const RunRecipe& recipe, const unsigned char* source, unsigned char* output, int32_t count,
+              int32_t x, int32_t y) {
+  using Format = PixelFormat<Layout>;
+  const FrameGeometry& geometry = *recipe.geometry;
+  const RenderSettings& settings = *recipe.settings;
+  for (int32_t i = 0; i < count; ++i) {
+    WorkPixel pixel = Format::Read(source);
+    ApplyFalseColor(pixel, x + i, y, geometry, settings);
+    ApplyLegalizeLevels(pixel, x + i, y, geometry, settings);
+    ApplyCropBars(pixel, x + i, y, geometry, settings);
+    Format::Write(pixel, output);
+    source += Format::kBytesPerPixel;
+    output += Format::kBytesPerPixel;
+  }
+}
+
+void ScalarCopy(const unsigned char* source, unsigned char* output, size_t bytes, bool) {
+  std::memcpy(output, source, bytes);
+}
+
+void ScalarByteRun(const RunRecipe& recipe, const unsigned char* source, unsigned char* output, int32_t count,
+                   int32_t x, int32_t y, bool) {
+  StageRun<PixelLayout::ByteRGBA>(recipe, source, output, count, x, y);
+}
+
+void ScalarFloatRun(const RunRecipe& recipe, const unsigned char* source, unsigned char* output, int32_t count,
+                    int32_t x, int32_t y, bool) {
+  StageRun<PixelLayout::FloatRGBA>(recipe, source, output, count, x, y);
+}
+
+}  // namespace
+
+void StageRunByte(const RunRecipe& recipe, const unsigned char* source, unsigned char* output, int32_t count,
+                  int32_t x, int32_t y) {
+  StageRun<PixelLayout::ByteRGBA>(recipe, source, output, count, x, y);
+}
+
+void StageRunFloat(const RunRecipe& recipe, const unsigned char* source, unsigned char* output, int32_t count,
+                   int32_t x, int32_t y) {
+  StageRun<PixelLayout::FloatRGBA>(recipe, source, output, count, x, y);
+}
+
+const KernelSet& ScalarKernels() {
+  static constexpr KernelSet kSet{ScalarCopy, ScalarByteRun, ScalarFloatRun};
+  return kSet;
+}
+
+}  // namespace fast
+}  // namespace lenstrove

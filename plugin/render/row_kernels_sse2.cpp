@@ -1,0 +1,103 @@
+// The row kernels at SSE2 width: four 32-bit lanes. SSE2 is part of every
+// x86-64 processor, so this is the baseline vector width.
+
+#include <emmintrin.h>
+
+#include <cstdint>
+#include <cstring>
+
+#include "render/row_kernels.h"
+
+namespace lenstrove {
+namespace fast {
+namespace {
+
+#define LS_TARGET
+
+using VF = __m128;
+using VI = __m128i;
+constexpr int32_t kPixels = 4;
+constexpr size_t kVectorBytes = 16;
+
+inline VF FSet1(float v) { return _mm_set1_ps(v); }
+inline VF FAdd(VF a, VF b) { return _mm_add_ps(a, b); }
+inline VF FMul(VF a, VF b) { return _mm_mul_ps(a, b); }
+inline VF FDiv(VF a, VF b) { return _mm_div_ps(a, b); }
+inline VF FMin(VF a, VF b) { return _mm_min_ps(a, b); }
+inline VF FMax(VF a, VF b) { return _mm_max_ps(a, b); }
+inline VF FAnd(VF a, VF b) { return _mm_and_ps(a, b); }
+inline VF FOr(VF a, VF b) { return _mm_or_ps(a, b); }
+inline VF FAndNot(VF mask, VF b) { return _mm_andnot_ps(mask, b); }
+inline VF FCmpLT(VF a, VF b) { return _mm_cmplt_ps(a, b); }
+inline VF FCmpLE(VF a, VF b) { return _mm_cmple_ps(a, b); }
+inline VF FCmpGT(VF a, VF b) { return _mm_cmpgt_ps(a, b); }
+inline VF FCmpGE(VF a, VF b) { return _mm_cmpge_ps(a, b); }
+inline bool FAnyNaN(VF a) { return _mm_movemask_ps(_mm_cmpunord_ps(a, a)) != 0; }
+inline VI FCvtTrunc(VF a) { return _mm_cvttps_epi32(a); }
+
+inline VI ISet1(int32_t v) { return _mm_set1_epi32(v); }
+inline VI IAnd(VI a, VI b) { return _mm_and_si128(a, b); }
+inline VI IOr(VI a, VI b) { return _mm_or_si128(a, b); }
+inline VI IShr8(VI a) { return _mm_srli_epi32(a, 8); }
+inline VI IShr16(VI a) { return _mm_srli_epi32(a, 16); }
+inline VI IShl8(VI a) { return _mm_slli_epi32(a, 8); }
+inline VI IShl16(VI a) { return _mm_slli_epi32(a, 16); }
+inline VF ICvtFloat(VI a) { return _mm_cvtepi32_ps(a); }
+inline VI ILoad(const unsigned char* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
+inline void IStore(unsigned char* p, VI v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v); }
+inline void IStream(unsigned char* p, VI v) { _mm_stream_si128(reinterpret_cast<__m128i*>(p), v); }
+
+inline VI IAndNot(VI mask, VI b) { return _mm_andnot_si128(mask, b); }
+inline VI FAsInt(VF a) { return _mm_castps_si128(a); }
+
+// Four RGBA float pixels to one register per channel and back. Shuffles
+// move bits without arithmetic, so NaN payloads survive.
+inline void Transpose(VF& v0, VF& v1, VF& v2, VF& v3) {
+  const VF t0 = _mm_unpacklo_ps(v0, v1);
+  const VF t1 = _mm_unpackhi_ps(v0, v1);
+  const VF t2 = _mm_unpacklo_ps(v2, v3);
+  const VF t3 = _mm_unpackhi_ps(v2, v3);
+  v0 = _mm_movelh_ps(t0, t2);
+  v1 = _mm_movehl_ps(t2, t0);
+  v2 = _mm_movelh_ps(t1, t3);
+  v3 = _mm_movehl_ps(t3, t1);
+}
+
+inline void LoadFloatPixels(const unsigned char* p, VF& r, VF& g, VF& b, VF& a) {
+  const float* f = reinterpret_cast<const float*>(p);
+  r = _mm_loadu_ps(f);
+  g = _mm_loadu_ps(f + 4);
+  b = _mm_loadu_ps(f + 8);
+  a = _mm_loadu_ps(f + 12);
+  Transpose(r, g, b, a);
+}
+
+inline void StoreFloatPixels(unsigned char* p, VF r, VF g, VF b, VF a, bool stream) {
+  Transpose(r, g, b, a);
+  float* f = reinterpret_cast<float*>(p);
+  if (stream) {
+    _mm_stream_ps(f, r);
+    _mm_stream_ps(f + 4, g);
+    _mm_stream_ps(f + 8, b);
+    _mm_stream_ps(f + 12, a);
+  } else {
+    _mm_storeu_ps(f, r);
+    _mm_storeu_ps(f + 4, g);
+    _mm_storeu_ps(f + 8, b);
+    _mm_storeu_ps(f + 12, a);
+  }
+}
+
+#include "render/row_kernels_simd.inc"
+
+#undef LS_TARGET
+
+}  // namespace
+
+const KernelSet& Sse2Kernels() {
+  static constexpr KernelSet kSet{Copy, ByteRun, FloatRun};
+  return kSet;
+}
+
+}  // namespace fast
+}  // namespace lenstrove

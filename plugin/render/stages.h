@@ -1,0 +1,41 @@
+#pragma once
+
+// The per-pixel stages, in the order the pixel loop applies them, and the
+// per-render geometry they rely on. Each stage tests its own switches and
+// changes the pixel in place; a later stage works on what the earlier ones
+// left, so bands cover guides and the crop bars darken everything.
+
+#include "render/render_types.h"
+
+namespace lenstrove {
+
+void ApplyFalseColor(WorkPixel& pixel, int32_t x, int32_t y, const FrameGeometry& geometry,
+                     const RenderSettings& settings);
+void ApplyLegalizeLevels(WorkPixel& pixel, int32_t x, int32_t y, const FrameGeometry& geometry,
+                         const RenderSettings& settings);
+void ApplyThirdsGuide(WorkPixel& pixel, int32_t x, int32_t y, const FrameGeometry& geometry,
+                      const RenderSettings& settings);
+void ApplyGoldenGuide(WorkPixel& pixel, int32_t x, int32_t y, const FrameGeometry& geometry,
+                      const RenderSettings& settings);
+void ApplyCenterCrosshair(WorkPixel& pixel, int32_t x, int32_t y, const FrameGeometry& geometry,
+                          const RenderSettings& settings);
+void ApplySkinToneBand(WorkPixel& pixel, int32_t x, int32_t y, const FrameGeometry& geometry,
+                       const RenderSettings& settings);
+void ApplyMiddleGrayBand(WorkPixel& pixel, int32_t x, int32_t y, const FrameGeometry& geometry,
+                         const RenderSettings& settings);
+void ApplyCropBars(WorkPixel& pixel, int32_t x, int32_t y, const FrameGeometry& geometry,
+                   const RenderSettings& settings);
+
+using StageFunction = void (*)(WorkPixel&, int32_t, int32_t, const FrameGeometry&, const RenderSettings&);
+
+constexpr StageFunction kStageSequence[] = {
+    ApplyFalseColor,  ApplyLegalizeLevels, ApplyThirdsGuide,    ApplyGoldenGuide,
+    ApplyCenterCrosshair, ApplySkinToneBand, ApplyMiddleGrayBand, ApplyCropBars,
+};
+
+// Derived rows, computed once per render before any pixel is touched.
+void ComputeBandRows(const RenderSettings& settings, FrameGeometry& geometry);
+void ComputeCropRows(const RenderSettings& settings, FrameGeometry& geometry);
+bool IsBarRow(int32_t y, const FrameGeometry& geometry);
+
+}  // namespace lenstrove

@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that building, testing and packaging need.
+# Safe to run again: apt skips what is already there.
+set -euo pipefail
+
+packages=(
+  build-essential cmake ninja-build pkg-config g++ clang lld
+  googletest libgtest-dev libgmock-dev libbenchmark-dev
+  libopenimageio-dev openimageio-tools fonts-dejavu-core
+  libclang-rt-14-dev valgrind binutils file
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if ((${#missing[@]})); then
+  sudo_cmd=()
+  [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
+  "${sudo_cmd[@]}" apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi

@@ -1,0 +1,137 @@
+// The command line's grammar: subcommands, options, parameter settings,
+// keyframes and frame ranges, and the messages for words it refuses.
+
+#include <gtest/gtest.h>
+
+#include "arguments.h"
+#include "text.h"
+
+namespace lenstrove::cli {
+namespace {
+
+template <typename T>
+T Parse(const std::vector<std::string>& words) {
+  const Command command = ParseCommandLine(words);
+  EXPECT_TRUE(std::holds_alternative<T>(command));
+  return std::get<T>(command);
+}
+
+std::string UsageMessage(const std::vector<std::string>& words) {
+  try {
+    ParseCommandLine(words);
+  } catch (const UsageError& error) {
+    return error.what();
+  }
+  return "(accepted)";
+}
+
+TEST(CommandLine, RenderTakesOptionsAnywhereAmongFilesAndSettings) {
+  const RenderCommand r = Parse<RenderCommand>(
+      {"render", "-j", "3", "in.png", "--tiles=4", "out.exr", "GuideThirds=on", "--depth", "float", "-q"});
+  EXPECT_EQ(r.input, "in.png");
+  EXPECT_EQ(r.output, "out.exr");
+  EXPECT_EQ(r.jobs, 3);
+  EXPECT_EQ(r.tiles, 4);
+  EXPECT_EQ(r.depth, DepthChoice::Float);
+  EXPECT_TRUE(r.quiet);
+  ASSERT_EQ(r.settings.size(), 1u);
+  EXPECT_EQ(r.settings[0].name, "GuideThirds");
+  EXPECT_EQ(r.settings[0].value, "on");
+  EXPECT_EQ(r.plugin, kDefaultPluginIdentifier);
+}
+
+TEST(CommandLine, DoubleDashEndsOptionsSoFilesMayStartWithADash) {
+  const RenderCommand r = Parse<RenderCommand>({"render", "--", "-in.png", "-out.png"});
+  EXPECT_EQ(r.input, "-in.png");
+  EXPECT_EQ(r.output, "-out.png");
+}
+
+TEST(CommandLine, DescribeAndDemoTakeOptionalPositionals) {
+  EXPECT_EQ(Parse<DescribeCommand>({"describe"}).plugin, kDefaultPluginIdentifier);
+  EXPECT_EQ(Parse<DescribeCommand>({"describe", "x.ofx.bundle"}).plugin, "x.ofx.bundle");
+  EXPECT_EQ(Parse<DemoCommand>({"demo"}).folder, "lenstrove-demo");
+  EXPECT_EQ(Parse<DemoCommand>({"demo", "pics", "--data", "d"}).dataFolder, "d");
+}
+
+TEST(CommandLine, HelpAndVersionAreRecognisedEverywhere) {
+  EXPECT_EQ(Parse<HelpCommand>({}).topic, "");
+  EXPECT_EQ(Parse<HelpCommand>({"--help"}).topic, "");
+  EXPECT_EQ(Parse<HelpCommand>({"help", "render"}).topic, "render");
+  EXPECT_EQ(Parse<HelpCommand>({"render", "--help"}).topic, "render");
+  Parse<VersionCommand>({"--version"});
+  EXPECT_NE(HelpText("render").find("NAME=T:V"), std::string::npos);
+  EXPECT_NE(HelpText("").find("describe"), std::string::npos);
+}
+
+TEST(CommandLine, RefusedWordsAreNamedInTheMessage) {
+  EXPECT_NE(UsageMessage({"paint"}).find("unknown command 'paint'"), std::string::npos);
+  EXPECT_NE(UsageMessage({"render", "a.png"}).find("needs an input and an output"), std::string::npos);
+  EXPECT_NE(UsageMessage({"render", "--bogus", "a", "b"}).find("'--bogus'"), std::string::npos);
+  EXPECT_NE(UsageMessage({"render", "a", "b", "-j"}).find("needs a value"), std::string::npos);
+  EXPECT_NE(UsageMessage({"render", "a", "b", "-j", "0"}).find("--jobs"), std::string::npos);
+  EXPECT_NE(UsageMessage({"render", "a", "b", "--tiles", "two"}).find("'two'"), std::string::npos);
+  EXPECT_NE(UsageMessage({"render", "a", "b", "-d", "half"}).find("'half'"), std::string::npos);
+  EXPECT_NE(UsageMessage({"render", "a", "b", "stray"}).find("'stray'"), std::string::npos);
+  EXPECT_NE(UsageMessage({"list", "extra"}).find("'extra'"), std::string::npos);
+  EXPECT_NE(UsageMessage({"render", "--quiet=1", "a", "b"}).find("takes no value"), std::string::npos);
+}
+
+TEST(ParameterSettings, SingleValuesStayTextUntilTheTypeIsKnown) {
+  const ParameterSetting s = ParseParameterSetting("CropOpacity=0.5");
+  EXPECT_EQ(s.name, "CropOpacity");
+  EXPECT_EQ(s.value, "0.5");
+  EXPECT_FALSE(s.isAnimated());
+  // Only the first '=' splits: a value may not contain one, but the name
+  // must not swallow it either.
+  EXPECT_EQ(ParseParameterSetting("A=b=c").value, "b=c");
+}
+
+TEST(ParameterSettings, KeyframesAreSortedByTime) {
+  const ParameterSetting s = ParseParameterSetting("CropOpacity=10:1,-2:0.25,0:0");
+  ASSERT_EQ(s.keyframes.size(), 3u);
+  EXPECT_EQ(s.keyframes[0].time, -2.0);
+  EXPECT_EQ(s.keyframes[0].value, 0.25);
+  EXPECT_EQ(s.keyframes[2].time, 10.0);
+  EXPECT_EQ(s.keyframes[2].value, 1.0);
+}
+
+TEST(ParameterSettings, MalformedSettingsAreRefused) {
+  for (const char* word : {"NoEquals", "=1", "Name=", "Op=1:", "Op=:1", "Op=1:x", "Op=1:0,1:1", "Op=0:1,", "Op=0:1,,2:3"})
+    EXPECT_THROW(ParseParameterSetting(word), UsageError) << word;
+}
+
+TEST(FrameRanges, AcceptRangesSingleFramesAndNegativeNumbers) {
+  const FrameRange a = ParseFrameRange("1001-1024");
+  EXPECT_EQ(a.first, 1001);
+  EXPECT_EQ(a.last, 1024);
+  const FrameRange b = ParseFrameRange("7");
+  EXPECT_EQ(b.first, 7);
+  EXPECT_EQ(b.last, 7);
+  const FrameRange c = ParseFrameRange("-5--1");
+  EXPECT_EQ(c.first, -5);
+  EXPECT_EQ(c.last, -1);
+  EXPECT_THROW(ParseFrameRange("10-1"), UsageError);
+  EXPECT_THROW(ParseFrameRange("1-"), UsageError);
+  EXPECT_THROW(ParseFrameRange("a-b"), UsageError);
+}
+
+TEST(NumberWords, WholeWordMustBeTheNumber) {
+  EXPECT_EQ(ParseDouble("0.5"), 0.5);
+  EXPECT_EQ(ParseDouble("-1e-3"), -1e-3);
+  EXPECT_FALSE(ParseDouble("0.5x"));
+  EXPECT_FALSE(ParseDouble(" 1"));
+  EXPECT_FALSE(ParseDouble("nan"));
+  EXPECT_FALSE(ParseDouble("inf"));
+  EXPECT_FALSE(ParseDouble("1e999"));
+  EXPECT_EQ(ParseInteger("-12"), -12);
+  EXPECT_FALSE(ParseInteger("1.0"));
+  EXPECT_EQ(ParseSwitch("ON"), true);
+  EXPECT_EQ(ParseSwitch("no"), false);
+  EXPECT_FALSE(ParseSwitch("2"));
+  EXPECT_EQ(FormatNumber(0.1), "0.1");
+  EXPECT_EQ(FormatNumber(15), "15");
+  EXPECT_EQ(FormatNumber(0.1 + 0.2), "0.30000000000000004");
+}
+
+}  // namespace
+}  // namespace lenstrove::cli

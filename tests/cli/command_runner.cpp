@@ -1,0 +1,77 @@
+#include "command_runner.h"
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+extern char** environ;
+
+namespace lenstrove::cli::testing {
+namespace {
+
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+std::vector<std::string> Environment(const std::string& pluginPath) {
+  std::vector<std::string> env;
+  for (char** e = environ; *e != nullptr; ++e)
+    if (std::strncmp(*e, "OFX_PLUGIN_PATH=", 16) != 0) env.emplace_back(*e);
+  if (!pluginPath.empty()) env.push_back("OFX_PLUGIN_PATH=" + pluginPath);
+  return env;
+}
+
+std::vector<char*> Pointers(std::vector<std::string>& words) {
+  std::vector<char*> pointers;
+  for (std::string& w : words) pointers.push_back(w.data());
+  pointers.push_back(nullptr);
+  return pointers;
+}
+
+}  // namespace
+
+// Without a shell, so no word is ever re-split or expanded.
+CommandResult RunLenstrove(const std::vector<std::string>& args, const std::string& pluginPath) {
+  char outName[] = "/tmp/lenstrove-out-XXXXXX";
+  char errName[] = "/tmp/lenstrove-err-XXXXXX";
+  const int outFd = ::mkstemp(outName);
+  const int errFd = ::mkstemp(errName);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, outFd, STDOUT_FILENO);
+  posix_spawn_file_actions_adddup2(&actions, errFd, STDERR_FILENO);
+  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+
+  std::vector<std::string> argv = {LENSTROVE_COMMAND};
+  argv.insert(argv.end(), args.begin(), args.end());
+  std::vector<std::string> env = Environment(pluginPath);
+  std::vector<char*> argvPointers = Pointers(argv), envPointers = Pointers(env);
+
+  CommandResult result;
+  pid_t child = 0;
+  if (posix_spawn(&child, LENSTROVE_COMMAND, &actions, nullptr, argvPointers.data(), envPointers.data()) == 0) {
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  }
+  posix_spawn_file_actions_destroy(&actions);
+  ::close(outFd);
+  ::close(errFd);
+  result.out = ReadAll(outName);
+  result.err = ReadAll(errName);
+  ::unlink(outName);
+  ::unlink(errName);
+  return result;
+}
+
+}  // namespace lenstrove::cli::testing

@@ -1,0 +1,20 @@
+#pragma once
+
+// Runs the real lenstrove program as a user would, with a chosen plug-in
+// search path, and collects its exit status and both output streams.
+
+#include <string>
+#include <vector>
+
+namespace lenstrove::cli::testing {
+
+struct CommandResult {
+  int exitCode = -1;
+  std::string out;
+  std::string err;
+};
+
+// `pluginPath` becomes OFX_PLUGIN_PATH for the run (empty: unset).
+CommandResult RunLenstrove(const std::vector<std::string>& args, const std::string& pluginPath = "");
+
+}  // namespace lenstrove::cli::testing

@@ -1,0 +1,420 @@
+// The lenstrove command end to end: the real program, the real plug-in
+// bundle from the build tree and real image files read back through
+// OpenImageIO.
+//
+// OpenFX rows count up from the bottom and file rows down from the top, so
+// OpenFX row y of an H-row picture is file row H - 1 - y.
+
+#include <gtest/gtest.h>
+
+#include <OpenImageIO/imageio.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+
+#include "command_runner.h"
+
+namespace lenstrove::cli {
+namespace {
+namespace fs = std::filesystem;
+using testing::CommandResult;
+using testing::RunLenstrove;
+
+const std::string kData = LENSTROVE_TEST_DATA_DIR;
+
+// ---- pictures --------------------------------------------------------------
+
+struct Picture {
+  int width = 0, height = 0, channels = 0;
+  OIIO::TypeDesc format;
+  std::vector<float> samples;  // as float, whatever the file stores
+
+  float at(int x, int fileRow, int channel) const {
+    return samples[(static_cast<std::size_t>(fileRow) * width + x) * channels + channel];
+  }
+  // The 8-bit value a sample was stored as.
+  int byteAt(int x, int fileRow, int channel) const { return static_cast<int>(at(x, fileRow, channel) * 255.0f + 0.5f); }
+};
+
+OIIO::ImageSpec UnassociatedConfig() {
+  OIIO::ImageSpec config;
+  config.attribute("oiio:UnassociatedAlpha", 1);
+  return config;
+}
+
+Picture ReadPicture(const std::string& path) {
+  const OIIO::ImageSpec config = UnassociatedConfig();
+  auto in = OIIO::ImageInput::open(path, &config);
+  Picture p;
+  if (!in) {
+    ADD_FAILURE() << "cannot open " << path;
+    return p;
+  }
+  p.width = in->spec().width;
+  p.height = in->spec().height;
+  p.channels = in->spec().nchannels;
+  p.format = in->spec().format;
+  p.samples.resize(static_cast<std::size_t>(p.width) * p.height * p.channels);
+  EXPECT_TRUE(in->read_image(0, 0, 0, p.channels, OIIO::TypeDesc::FLOAT, p.samples.data()));
+  return p;
+}
+
+// Raw samples as stored, for bit-exact comparisons.
+std::vector<unsigned char> ReadRaw(const std::string& path) {
+  const OIIO::ImageSpec config = UnassociatedConfig();
+  auto in = OIIO::ImageInput::open(path, &config);
+  if (!in) return {};
+  std::vector<unsigned char> raw(in->spec().image_bytes());
+  in->read_image(0, 0, 0, in->spec().nchannels, in->spec().format, raw.data());
+  return raw;
+}
+
+// Writes a picture whose every sample comes from `sample(x, fileRow, channel)`.
+void WritePicture(const std::string& path, int w, int h, int channels, OIIO::TypeDesc type,
+                  const std::function<float(int, int, int)>& sample) {
+  std::vector<float> samples;
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x)
+      for (int c = 0; c < channels; ++c) samples.push_back(sample(x, y, c));
+  auto out = OIIO::ImageOutput::create(path);
+  ASSERT_TRUE(out);
+  OIIO::ImageSpec spec(w, h, channels, type);
+  spec.attribute("oiio:UnassociatedAlpha", 1);
+  ASSERT_TRUE(out->open(path, spec));
+  ASSERT_TRUE(out->write_image(OIIO::TypeDesc::FLOAT, samples.data()));
+  ASSERT_TRUE(out->close());
+}
+
+std::string FileBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream bytes;
+  bytes << in.rdbuf();
+  return bytes.str();
+}
+
+// ---- fixture ---------------------------------------------------------------
+
+class Lenstrove : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/lenstrove-e2e-XXXXXX";
+    folder_ = ::mkdtemp(pattern);
+  }
+  void TearDown() override { fs::remove_all(folder_); }
+
+  std::string path(const std::string& name) const { return folder_ + "/" + name; }
+
+  CommandResult render(std::vector<std::string> args, const std::string& pluginPath = "") {
+    args.insert(args.begin(), {"render", "-q"});
+    return RunLenstrove(args, pluginPath);
+  }
+
+  // Renders and insists on success, showing the command's complaint if not.
+  void renderOk(const std::vector<std::string>& args) {
+    const CommandResult r = render(args);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+  }
+
+  std::vector<std::string> files() const {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder_)) names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+  // A flat 8-bit RGB picture of one gray level.
+  void writeFlat(const std::string& name, int w, int h, int level) {
+    WritePicture(path(name), w, h, 3, OIIO::TypeDesc::UINT8, [=](int, int, int) { return level / 255.0f; });
+  }
+
+  std::string folder_;
+};
+
+// ---- everything off: the input comes back ---------------------------------
+
+TEST_F(Lenstrove, AllOffReturnsThePngPixelsExactlyAtByteDepth) {
+  renderOk({kData + "/astronaut.png", path("out.png")});
+  const Picture in = ReadPicture(kData + "/astronaut.png"), out = ReadPicture(path("out.png"));
+  EXPECT_EQ(out.channels, 3);  // an RGB file stays RGB: its gained alpha is all opaque
+  EXPECT_EQ(out.format, OIIO::TypeDesc::UINT8);
+  EXPECT_EQ(ReadRaw(path("out.png")), ReadRaw(kData + "/astronaut.png"));
+}
+
+TEST_F(Lenstrove, AllOffKeepsPartlyTransparentPixelsAsStored) {
+  WritePicture(path("in.png"), 16, 16, 4, OIIO::TypeDesc::UINT8,
+               [](int x, int y, int c) { return ((x * 16 + y) * 7 + c * 31) % 256 / 255.0f; });
+  renderOk({path("in.png"), path("out.png")});
+  EXPECT_EQ(ReadRaw(path("out.png")), ReadRaw(path("in.png")));
+}
+
+TEST_F(Lenstrove, AllOffReturnsTheExrBitForBitAtFloatDepth) {
+  const float values[] = {-0.3f, 0.0f, 1.7f, 1e-8f, 0.5f, 65504.0f, -0.0f, 0.1f};
+  WritePicture(path("in.exr"), 33, 17, 4, OIIO::TypeDesc::FLOAT,
+               [&](int x, int y, int c) { return values[(x + 3 * y + c) % 8] * (1 + x * 0.01f); });
+  renderOk({path("in.exr"), path("out.exr"), "--tiles", "5"});
+  const std::vector<unsigned char> in = ReadRaw(path("in.exr")), out = ReadRaw(path("out.exr"));
+  ASSERT_EQ(in.size(), 33u * 17 * 4 * 4);
+  EXPECT_EQ(std::memcmp(in.data(), out.data(), in.size()), 0);
+  EXPECT_EQ(ReadPicture(path("out.exr")).format, OIIO::TypeDesc::FLOAT);
+}
+
+TEST_F(Lenstrove, SixteenBitFilesRenderAtFloatAndKeepTheirPrecision) {
+  WritePicture(path("in.png"), 40, 30, 3, OIIO::TypeDesc::UINT16,
+               [](int x, int y, int c) { return ((x * 30 + y) * 37 + c * 1001) % 65536 / 65535.0f; });
+  renderOk({path("in.png"), path("out.png")});
+  EXPECT_EQ(ReadPicture(path("out.png")).format, OIIO::TypeDesc::UINT16);
+  EXPECT_EQ(ReadRaw(path("out.png")), ReadRaw(path("in.png")));
+}
+
+// ---- same bytes however the work is split ---------------------------------
+
+TEST_F(Lenstrove, OutputBytesDoNotChangeWithTilesOrWorkers) {
+  for (int f = 1; f <= 4; ++f) fs::copy_file(kData + "/coffee.png", path("in." + std::to_string(f) + ".png"));
+  const std::vector<std::string> aids = {"GuideThirds=on",   "GuideGolden=on",     "GuideCrosshair=on",
+                                         "ShowMiddleGray=on", "ShowSkinToneLine=on", "ShowSkinTonePatches=on",
+                                         "Crop235=on",        "CropOpacity=1:0.2,4:0.9", "LegalizeLevels=on"};
+  const std::vector<std::vector<std::string>> splits = {{"-t", "1", "-j", "1"}, {"-t", "7", "-j", "2"},
+                                                       {"-t", "16", "-j", "4"}, {"-d", "float", "-t", "3"}};
+  std::vector<std::vector<std::string>> results;
+  for (std::size_t s = 0; s < splits.size(); ++s) {
+    std::vector<std::string> args = {path("in.#.png"), path("out" + std::to_string(s) + ".#.png")};
+    args.insert(args.end(), splits[s].begin(), splits[s].end());
+    args.insert(args.end(), aids.begin(), aids.end());
+    renderOk(args);
+    std::vector<std::string> bytes;
+    for (int f = 1; f <= 4; ++f) bytes.push_back(FileBytes(path("out" + std::to_string(s) + "." + std::to_string(f) + ".png")));
+    results.push_back(bytes);
+  }
+  EXPECT_EQ(results[1], results[0]);
+  EXPECT_EQ(results[2], results[0]);
+  // The frames differ among themselves (the opacity animates), so the
+  // comparison above compares something.
+  EXPECT_NE(results[0][0], results[0][3]);
+  // A float render stored in 8 bits may round differently from a byte
+  // render, so it is only compared with itself across splits.
+  std::vector<std::string> floatAgain;
+  renderOk({path("in.#.png"), path("f.#.png"), "-d", "float", "-t", "11", "-j", "3", aids[0], aids[1], aids[2],
+            aids[3], aids[4], aids[5], aids[6], aids[7], aids[8]});
+  for (int f = 1; f <= 4; ++f) floatAgain.push_back(FileBytes(path("f." + std::to_string(f) + ".png")));
+  EXPECT_EQ(floatAgain, results[3]);
+}
+
+// ---- known pixels of the aids at the file's orientation -------------------
+
+class KnownPixels : public Lenstrove {
+ protected:
+  void SetUp() override {
+    Lenstrove::SetUp();
+    writeFlat("hd.png", 1920, 1080, 51);
+  }
+  Picture renderHd(const std::string& setting) {
+    const CommandResult r = render({path("hd.png"), path("out.png"), setting});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    return ReadPicture(path("out.png"));
+  }
+};
+
+TEST_F(KnownPixels, CropBarsOf239CoverOpenFxRows0To137And942To1079) {
+  const Picture p = renderHd("Crop239=on");
+  for (int row : {0, 137, 942, 1079}) EXPECT_EQ(p.byteAt(700, row, 1), 0) << "file row " << row;
+  for (int row : {138, 540, 941}) EXPECT_EQ(p.byteAt(700, row, 1), 51) << "file row " << row;
+}
+
+TEST_F(KnownPixels, ThirdsLinesLieOnColumns639To641And1279To1281) {
+  const Picture p = renderHd("GuideThirds=on");
+  const int row = 100;  // on no horizontal line
+  for (int x : {639, 640, 641, 1279, 1280, 1281}) EXPECT_EQ(p.byteAt(x, row, 0), 255) << "column " << x;
+  for (int x : {638, 642, 1278, 1282}) EXPECT_EQ(p.byteAt(x, row, 0), 51) << "column " << x;
+}
+
+TEST_F(KnownPixels, ThirdsRowsAreOpenFxRows359To361And719To721CountedFromTheBottom) {
+  const Picture p = renderHd("GuideThirds=on");
+  const int x = 100;
+  // OpenFX rows 719..721 are file rows 358..360; 359..361 are 718..720.
+  for (int fileRow : {358, 359, 360, 718, 719, 720}) EXPECT_EQ(p.byteAt(x, fileRow, 2), 255) << fileRow;
+  // A picture handed over the other way up would light rows 361 and 721.
+  for (int fileRow : {357, 361, 717, 721}) EXPECT_EQ(p.byteAt(x, fileRow, 2), 51) << fileRow;
+}
+
+TEST_F(KnownPixels, GrayBandAtDefaultsIsOpenFxRows129To290AtValue127) {
+  const Picture p = renderHd("ShowMiddleGray=on");
+  // OpenFX rows 129..290 are file rows 789..950.
+  for (int fileRow : {789, 870, 950})
+    for (int c = 0; c < 3; ++c) EXPECT_EQ(p.byteAt(1000, fileRow, c), 127) << fileRow;
+  for (int fileRow : {788, 951, 129, 290}) EXPECT_EQ(p.byteAt(1000, fileRow, 0), 51) << fileRow;
+}
+
+TEST_F(KnownPixels, CrosshairArmsMeetAtTheCentreOfTheFrame) {
+  const Picture p = renderHd("GuideCrosshair=on");
+  // Centre: column 960, OpenFX row 540 = file row 539; arms reach 19 pixels.
+  EXPECT_EQ(p.byteAt(960, 539, 0), 255);
+  EXPECT_EQ(p.byteAt(960 + 19, 539, 0), 255);
+  EXPECT_EQ(p.byteAt(960 + 20, 539, 0), 51);
+  EXPECT_EQ(p.byteAt(960, 539 - 19, 0), 255);
+  EXPECT_EQ(p.byteAt(960, 539 - 20, 0), 51);
+}
+
+// ---- keyframes -------------------------------------------------------------
+
+TEST_F(Lenstrove, KeyframedOpacityIsInterpolatedBetweenFrames) {
+  writeFlat("white.png", 64, 64, 255);
+  renderOk({path("white.png"), path("anim.##.png"), "-f", "1-5", "Crop239=on", "CropOpacity=1:0,5:1"});
+  // 64 / 2.39 leaves 26 rows between bars of 19 rows. The bar multiplies
+  // by 1 - opacity and byte output truncates.
+  const int expected[] = {255, 191, 127, 63, 0};
+  for (int f = 1; f <= 5; ++f) {
+    const Picture p = ReadPicture(path("anim.0" + std::to_string(f) + ".png"));
+    EXPECT_EQ(p.byteAt(10, 0, 0), expected[f - 1]) << "frame " << f;
+    EXPECT_EQ(p.byteAt(10, 63, 0), expected[f - 1]) << "frame " << f;
+    EXPECT_EQ(p.byteAt(10, 32, 0), 255) << "frame " << f;
+  }
+}
+
+TEST_F(Lenstrove, KeyframedPositionMovesTheGrayBandInFloat) {
+  WritePicture(path("in.exr"), 8, 100, 3, OIIO::TypeDesc::FLOAT, [](int, int, int) { return 2.0f; });
+  renderOk({path("in.exr"), path("out.%d.exr"), "-f", "0-10", "ShowMiddleGray=on", "GrayLinePos=0:0,10:0.5",
+            "LineThickness=10"});
+  // Frame 4: position 0.2, so OpenFX rows 20..29, file rows 70..79.
+  const Picture p = ReadPicture(path("out.4.exr"));
+  EXPECT_EQ(p.at(3, 79, 0), 0.5f);
+  EXPECT_EQ(p.at(3, 70, 0), 0.5f);
+  EXPECT_EQ(p.at(3, 80, 0), 2.0f);  // float keeps values above 1
+  EXPECT_EQ(p.at(3, 69, 0), 2.0f);
+  EXPECT_EQ(ReadPicture(path("out.10.exr")).at(3, 49, 1), 0.5f);
+  EXPECT_EQ(ReadPicture(path("out.10.exr")).at(3, 50, 1), 2.0f);
+}
+
+// ---- errors: a message naming the fault, non-zero exit, no file -----------
+
+struct ErrorCase {
+  std::vector<std::string> args;
+  std::string message;
+};
+
+TEST_F(Lenstrove, EachErrorNamesTheFaultAndLeavesNoFile) {
+  fs::copy_file(kData + "/coffee.png", path("in.png"));
+  std::ofstream(path("text.png")) << "this is not a picture";
+  fs::create_directory(path("taken.png"));
+  // A PPM header may declare any size; this one asks for 40 gigapixels.
+  std::ofstream(path("huge.ppm"), std::ios::binary) << "P6\n200000 200000\n255\n" << std::string(64, '\x7f');
+  const std::string in = path("in.png"), out = path("out.png");
+  const std::vector<ErrorCase> cases = {
+      {{in, out, "-p", "com.nobody.Nothing"}, "unknown plug-in 'com.nobody.Nothing'"},
+      {{in, out, "-p", path("none.ofx")}, "plug-in file '" + path("none.ofx") + "' does not exist"},
+      {{in, out, "GuideThird=on"}, "unknown parameter 'GuideThird'"},
+      {{in, out, "CropOpacity=lots"}, "parameter 'CropOpacity' is a double: 'lots' is not a number"},
+      {{in, out, "GuideThirds=maybe"}, "parameter 'GuideThirds' is a boolean: 'maybe'"},
+      {{in, out, "GuideThirds=0:1,2:0"}, "only doubles take keyframes"},
+      {{path("missing.png"), out}, "input file '" + path("missing.png") + "' does not exist"},
+      {{path("text.png"), out}, "cannot read input '" + path("text.png") + "'"},
+      {{in, path("no/folder/out.png")}, "cannot write output '" + path("no/folder/out.png") + "'"},
+      {{in, path("taken.png")}, "it is a folder"},
+      {{in, path("out.nosuchformat")}, "no image format is known"},
+      {{path("huge.ppm"), out}, "declared size 200000x200000 is above the limit"},
+      {{in, out, "--max-pixels", "1000"}, "declared size 600x400 is above the limit of 1000 pixels"},
+      {{in, out, "-d", "half"}, "depth 'half' is not byte, float or auto"},
+  };
+  for (const ErrorCase& c : cases) {
+    const CommandResult r = render(c.args);
+    EXPECT_NE(r.exitCode, 0) << c.message;
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << "wanted: " << c.message << "\ngot: " << r.err;
+    EXPECT_EQ(files(), (std::vector<std::string>{"huge.ppm", "in.png", "taken.png", "text.png"})) << c.message;
+  }
+}
+
+TEST_F(Lenstrove, APluginThatAnswersAnErrorIsReportedAndTheOldOutputSurvives) {
+  fs::copy_file(kData + "/coffee.png", path("in.png"));
+  std::ofstream(path("out.png")) << "previous contents";
+  const CommandResult r =
+      render({path("in.png"), path("out.png"), "-p", "org.lenstrove.tests.AlwaysFails"}, LENSTROVE_TEST_PLUGIN_DIR);
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_NE(r.err.find("plug-in 'org.lenstrove.tests.AlwaysFails' answered kOfxStatFailed"), std::string::npos)
+      << r.err;
+  EXPECT_EQ(FileBytes(path("out.png")), "previous contents");
+  EXPECT_EQ(files(), (std::vector<std::string>{"in.png", "out.png"}));
+}
+
+TEST_F(Lenstrove, AValueOutsideItsRangeIsClampedWithAWarning) {
+  const std::string in = kData + "/coffee.png";
+  const CommandResult r = render({in, path("clamped.png"), "Crop185=on", "CropOpacity=7"});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_NE(r.err.find("warning: CropOpacity=7 is outside its range 0..1; using 1"), std::string::npos) << r.err;
+  renderOk({in, path("limit.png"), "Crop185=on", "CropOpacity=1"});
+  EXPECT_EQ(FileBytes(path("clamped.png")), FileBytes(path("limit.png")));
+}
+
+TEST_F(Lenstrove, UsageMistakesExitWithStatus2AndAHint) {
+  const CommandResult r = RunLenstrove({"rendr"});
+  EXPECT_EQ(r.exitCode, 2);
+  EXPECT_NE(r.err.find("unknown command 'rendr'"), std::string::npos);
+  EXPECT_NE(r.err.find("lenstrove --help"), std::string::npos);
+  const CommandResult help = RunLenstrove({"--help"});
+  EXPECT_EQ(help.exitCode, 0);
+  EXPECT_NE(help.out.find("render [OPTIONS] IN OUT"), std::string::npos);
+}
+
+// ---- list, describe, demo --------------------------------------------------
+
+TEST_F(Lenstrove, ListShowsPluginsOnTheSearchPathAndTheBuildTree) {
+  const CommandResult r = RunLenstrove({"list"}, LENSTROVE_TEST_PLUGIN_DIR);
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_NE(r.out.find("org.lenstrove.tests.AlwaysFails  2.5      Always Fails"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("com.Qel.Lenstrove.V111"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("1.11"), std::string::npos);
+  EXPECT_NE(r.out.find("~ Qel Lenstrove ~"), std::string::npos);
+}
+
+TEST_F(Lenstrove, DescribeListsTheParametersInHostOrder) {
+  const CommandResult r = RunLenstrove({"describe"});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_NE(r.out.find("contexts    filter, general"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("depths      byte, float"), std::string::npos);
+  EXPECT_NE(r.out.find("clips       Output (RGBA), Source (RGBA)"), std::string::npos);
+  EXPECT_NE(r.out.find("15 parameters in 4 groups"), std::string::npos);
+  const char* order[] = {"GroupLegal", "LegalizeLevels", "GroupRef", "FalseColorMode", "ShowSkinTonePatches",
+                         "ShowSkinToneLine", "SkinLinePos", "ShowMiddleGray", "GrayLinePos", "LineThickness",
+                         "GroupGuides", "GuideThirds", "GuideGolden", "GuideCrosshair", "GroupCrops", "Crop185",
+                         "Crop235", "Crop239", "CropOpacity"};
+  std::size_t previous = 0;
+  for (const char* name : order) {
+    const std::size_t at = r.out.find("\n" + std::string(name) + " ", previous);
+    ASSERT_NE(at, std::string::npos) << name;
+    previous = at + 1;
+  }
+  std::istringstream lines(r.out);
+  std::string line;
+  while (std::getline(lines, line))
+    if (line.rfind("LineThickness ", 0) == 0) {
+      EXPECT_NE(line.find(" double "), std::string::npos) << line;
+      EXPECT_NE(line.find(" 15 "), std::string::npos) << line;
+      EXPECT_NE(line.find(" 0.1..30 "), std::string::npos) << line;
+      EXPECT_NE(line.find(" yes"), std::string::npos) << line;
+    }
+  // The bundle folder names the same plug-in.
+  const CommandResult byPath = RunLenstrove({"describe", LENSTROVE_TEST_BUNDLE_DIR});
+  EXPECT_EQ(byPath.exitCode, 0) << byPath.err;
+  EXPECT_NE(byPath.out.find("com.Qel.Lenstrove.V111"), std::string::npos);
+}
+
+TEST_F(Lenstrove, DemoRendersEveryAidAndALabelledContactSheet) {
+  const CommandResult r = RunLenstrove({"demo", path("demo"), "--data", kData, "-q"});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_NE(r.out.find("Demo pictures (27)"), std::string::npos) << r.out;
+  for (const char* aid : {"original", "false-colour", "legal-levels", "skin-line", "skin-patches", "gray-band",
+                          "thirds", "golden", "crosshair", "crop-185", "crop-235", "crop-239", "combination"}) {
+    EXPECT_TRUE(fs::exists(path("demo/astronaut-" + std::string(aid) + ".png"))) << aid;
+    EXPECT_TRUE(fs::exists(path("demo/coffee-" + std::string(aid) + ".png"))) << aid;
+  }
+  EXPECT_EQ(ReadRaw(path("demo/coffee-original.png")), ReadRaw(kData + "/coffee.png"));
+  EXPECT_NE(ReadRaw(path("demo/coffee-thirds.png")), ReadRaw(kData + "/coffee.png"));
+  const Picture sheet = ReadPicture(path("demo/contact-sheet.png"));
+  EXPECT_GT(sheet.width, 1000);
+  EXPECT_GT(sheet.height, 600);
+  EXPECT_NE(r.out.find(path("demo/contact-sheet.png")), std::string::npos);
+}
+
+}  // namespace
+}  // namespace lenstrove::cli

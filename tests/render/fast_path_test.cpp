@@ -1,0 +1,388 @@
+// The fast pixel loop against the reference loop: every output byte, at every
+// vector width this machine runs and with both ways of storing, must equal
+// what the reference loop writes, including the bytes around the window that
+// neither may touch.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <optional>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "render/fast_pixel_loop.h"
+#include "render/frame_geometry.h"
+#include "render/pixel_format.h"
+#include "render/pixel_loop.h"
+#include "render/render_settings.h"
+
+namespace lenstrove {
+namespace {
+
+struct Variant {
+  VectorWidth width;
+  StoreMode mode;
+};
+
+std::vector<Variant> AllVariants() {
+  std::vector<Variant> variants;
+  for (VectorWidth width : SupportedVectorWidths()) {
+    variants.push_back({width, StoreMode::Cached});
+    if (width != VectorWidth::Scalar) variants.push_back({width, StoreMode::Streaming});
+  }
+  return variants;
+}
+
+std::string Describe(const Variant& v) {
+  return std::string(VectorWidthName(v.width)) + (v.mode == StoreMode::Streaming ? "/streaming" : "/cached");
+}
+
+// One image in its own allocation, with guard bytes around it and rows that
+// may be padded or run upward through memory.
+struct Buffer {
+  std::vector<unsigned char> bytes;
+  ImagePlane plane;
+};
+
+Buffer MakeBuffer(const OfxRectI& bounds, int64_t bytesPerPixel, int64_t padding, bool upward, int64_t misalign,
+                  std::mt19937_64& rng) {
+  const int64_t width = int64_t{bounds.x2} - bounds.x1;
+  const int64_t height = int64_t{bounds.y2} - bounds.y1;
+  const int64_t stride = width * bytesPerPixel + padding;
+  constexpr int64_t kGuard = 48;
+  Buffer b;
+  b.bytes.resize(static_cast<size_t>(stride * height + 2 * kGuard + misalign));
+  for (unsigned char& c : b.bytes) c = static_cast<unsigned char>(rng());
+  unsigned char* first = b.bytes.data() + kGuard + misalign;
+  b.plane.bounds = bounds;
+  b.plane.rowBytes = upward ? -stride : stride;
+  b.plane.origin = upward ? first + (height - 1) * stride : first;
+  return b;
+}
+
+uint32_t RandomNaNBits(std::mt19937_64& rng) {
+  const uint32_t sign = (rng() & 1) ? 0x80000000u : 0u;
+  if (rng() & 1) return sign | 0x7FC00000u | static_cast<uint32_t>(rng() & 0x3FFFFF);   // quiet
+  return sign | 0x7F800000u | static_cast<uint32_t>(1 + rng() % 0x3FFFFF);             // signalling
+}
+
+float BitsToFloat(uint32_t bits) {
+  float f;
+  std::memcpy(&f, &bits, sizeof f);
+  return f;
+}
+
+float SpecialFloat(std::mt19937_64& rng) {
+  const float inf = std::numeric_limits<float>::infinity();
+  switch (rng() % 8) {
+    case 0: return BitsToFloat(RandomNaNBits(rng));
+    case 1: return (rng() & 1) ? inf : -inf;
+    case 2: return (rng() & 1) ? 0.0f : -0.0f;
+    case 3: return BitsToFloat(static_cast<uint32_t>(rng() & 0x807FFFFF));  // subnormal
+    case 4: return BitsToFloat(static_cast<uint32_t>(rng()));
+    case 5: return (rng() & 1) ? 3.0e38f : -3.0e38f;
+    case 6: {
+      // The false-colour band edges and their neighbours.
+      static const float kEdges[] = {0.05f, 0.1f, 0.4f, 0.45f, 0.52f, 0.58f, 0.95f, 1.0f};
+      const float e = kEdges[rng() % 8];
+      return (rng() & 1) ? e : std::nextafter(e, (rng() & 1) ? 2.0f : -2.0f);
+    }
+    default: return -std::ldexp(1.0f, static_cast<int>(rng() % 40) - 20);
+  }
+}
+
+// Fills the source with pixels of the layout. In float images, special
+// values appear at a rate chosen per case, so some vectors hold none.
+void FillSource(Buffer& b, PixelLayout layout, std::mt19937_64& rng) {
+  if (layout == PixelLayout::ByteRGBA) return;  // random bytes already are every byte value
+  const OfxRectI& r = b.plane.bounds;
+  const uint64_t specialRate = std::vector<uint64_t>{0, 3, 40, 400}[rng() % 4];
+  std::uniform_real_distribution<float> ordinary(-0.25f, 1.25f);
+  for (int64_t y = r.y1; y < r.y2; ++y) {
+    unsigned char* row = b.plane.origin + (y - r.y1) * b.plane.rowBytes;
+    for (int64_t i = 0; i < (int64_t{r.x2} - r.x1) * 4; ++i) {
+      const float v = (specialRate != 0 && rng() % specialRate == 0) ? SpecialFloat(rng) : ordinary(rng);
+      std::memcpy(row + i * 4, &v, sizeof v);
+    }
+  }
+}
+
+RenderSettings RandomSettings(std::mt19937_64& rng) {
+  auto toggle = [&rng]() -> int32_t {
+    const uint64_t r = rng() % 10;
+    if (r < 5) return 0;
+    if (r < 9) return 1;
+    return (rng() & 1) ? -7 : 2;  // any non-zero value means on
+  };
+  auto number = [&rng](double low, double high) {
+    switch (rng() % 16) {
+      case 0: return std::numeric_limits<double>::quiet_NaN();
+      case 1: return std::numeric_limits<double>::infinity();
+      case 2: return -std::numeric_limits<double>::infinity();
+      case 3: return low - (high - low) * std::uniform_real_distribution<double>(0, 2)(rng);
+      case 4: return high + (high - low) * std::uniform_real_distribution<double>(0, 2)(rng);
+      default: return std::uniform_real_distribution<double>(low, high)(rng);
+    }
+  };
+  RenderSettings s;
+  s.ShowSkinTonePatches = toggle();
+  s.ShowSkinToneLine = toggle();
+  s.ShowMiddleGray = toggle();
+  s.LegalizeLevels = toggle();
+  s.FalseColorMode = toggle();
+  s.GuideThirds = toggle();
+  s.GuideGolden = toggle();
+  s.GuideCrosshair = toggle();
+  s.Crop185 = toggle();
+  s.Crop235 = toggle();
+  s.Crop239 = toggle();
+  static const double kOpacities[] = {0.0, 0.5, 0.99, static_cast<double>(0.99f), 0.995, 0.9999999999, 1.0};
+  s.CropOpacity = (rng() & 1) ? kOpacities[rng() % 7] : number(0.0, 1.0);
+  s.LineThickness = number(0.0, 100.0);
+  s.SkinLinePos = number(0.0, 1.0);
+  s.GrayLinePos = number(0.0, 1.0);
+  SanitizeRenderSettings(s);
+  return s;
+}
+
+std::string DescribeSettings(const RenderSettings& s) {
+  std::ostringstream o;
+  o << "patches=" << s.ShowSkinTonePatches << " line=" << s.ShowSkinToneLine << " gray=" << s.ShowMiddleGray
+    << " legal=" << s.LegalizeLevels << " falseColour=" << s.FalseColorMode << " thirds=" << s.GuideThirds
+    << " golden=" << s.GuideGolden << " crosshair=" << s.GuideCrosshair << " crop185=" << s.Crop185
+    << " crop235=" << s.Crop235 << " crop239=" << s.Crop239 << " opacity=" << s.CropOpacity
+    << " thickness=" << s.LineThickness << " skinPos=" << s.SkinLinePos << " grayPos=" << s.GrayLinePos;
+  return o.str();
+}
+
+FrameGeometry MakeGeometry(const ImagePlane& source, const ImagePlane& output, const OfxRectI& window,
+                           const RenderSettings& settings) {
+  FrameGeometry g;
+  g.SourceBounds = source.bounds;
+  g.SourceRowBytes = static_cast<int32_t>(source.rowBytes);
+  g.OutputBounds = output.bounds;
+  g.OutputRowBytes = static_cast<int32_t>(output.rowBytes);
+  g.RenderWindow = window;
+  ComputeDerivedGeometry(settings, g);
+  return g;
+}
+
+ptrdiff_t FirstDifference(const std::vector<unsigned char>& a, const std::vector<unsigned char>& b) {
+  for (size_t i = 0; i < a.size(); ++i)
+    if (a[i] != b[i]) return static_cast<ptrdiff_t>(i);
+  return -1;
+}
+
+// Runs the reference and every variant from the same starting buffers and
+// requires the same bytes everywhere. With inPlace the output is the source.
+void ExpectSameAsReference(PixelLayout layout, const Buffer& source, const Buffer& output, bool inPlace,
+                           const OfxRectI& window, const RenderSettings& settings, const std::string& context) {
+  const ImagePlane& outputPlane = inPlace ? source.plane : output.plane;
+  const std::optional<PixelJob> planned = PlanPixelJob(layout, source.plane, outputPlane, window);
+  if (!planned) return;
+  const FrameGeometry geometry = MakeGeometry(source.plane, outputPlane, window, settings);
+
+  // Each run gets fresh copies; the job is re-pointed at them.
+  auto run = [&](auto&& loop) {
+    Buffer s = source, o = output;
+    PixelJob job = *planned;
+    job.source.origin = s.bytes.data() + (source.plane.origin - source.bytes.data());
+    job.output.origin = inPlace ? job.source.origin : o.bytes.data() + (output.plane.origin - output.bytes.data());
+    loop(job, geometry);
+    return std::make_pair(s.bytes, o.bytes);
+  };
+  const auto expected = run([&](const PixelJob& job, const FrameGeometry& g) {
+    RunReferencePixelLoop(job, g, settings);
+  });
+  for (const Variant& variant : AllVariants()) {
+    const auto actual = run([&](const PixelJob& job, const FrameGeometry& g) {
+      RunPixelLoopWith(job, g, settings, variant.width, variant.mode);
+    });
+    const ptrdiff_t inSource = FirstDifference(expected.first, actual.first);
+    const ptrdiff_t inOutput = FirstDifference(expected.second, actual.second);
+    ASSERT_EQ(inSource, -1) << context << " " << Describe(variant) << ": source buffer byte " << inSource
+                            << " differs\n" << DescribeSettings(settings);
+    ASSERT_EQ(inOutput, -1) << context << " " << Describe(variant) << ": output buffer byte " << inOutput
+                            << " differs (reference " << int{expected.second[inOutput]} << ", fast "
+                            << int{actual.second[inOutput]} << ")\n" << DescribeSettings(settings);
+  }
+}
+
+// The copy for rows no stage changes rests on this: a byte read as b/255 and
+// written back by clamping and truncating v*255 is the same byte.
+TEST(FastPathTest, EveryByteSurvivesTheTripThroughFloat) {
+  using Format = PixelFormat<PixelLayout::ByteRGBA>;
+  for (int b = 0; b < 256; ++b)
+    EXPECT_EQ(Format::ToByte(Format::ToChannel(static_cast<unsigned char>(b))), b) << "byte " << b;
+}
+
+TEST(FastPathTest, ListsTheWidthsThisMachineRuns) {
+  const VectorWidthList widths = SupportedVectorWidths();
+  ASSERT_GE(widths.size(), 2u);
+  EXPECT_EQ(widths[0], VectorWidth::Scalar);
+  EXPECT_EQ(widths[1], VectorWidth::SSE2);
+  EXPECT_EQ(widths.back(), WidestVectorWidth());
+  const bool avx2 = __builtin_cpu_supports("avx2");
+  EXPECT_EQ(widths.size(), avx2 ? 3u : 2u);
+}
+
+// Byte images: every red and green value against each other for a spread of
+// blue values, through each colour operation and the bar darkening.
+TEST(FastPathTest, ByteColourOperationsOverAllChannelValues) {
+  std::mt19937_64 rng(7);
+  const OfxRectI bounds{0, 0, 256, 256};
+  Buffer source = MakeBuffer(bounds, 4, 0, false, 0, rng);
+  const int blueValues[] = {0, 1, 37, 128, 200, 254, 255};
+  for (int blue : blueValues) {
+    for (int y = 0; y < 256; ++y)
+      for (int x = 0; x < 256; ++x) {
+        unsigned char* p = source.plane.origin + y * source.plane.rowBytes + x * 4;
+        p[0] = static_cast<unsigned char>(x);
+        p[1] = static_cast<unsigned char>(y);
+        p[2] = static_cast<unsigned char>(blue);
+        p[3] = static_cast<unsigned char>(x ^ y);
+      }
+    Buffer output = MakeBuffer(bounds, 4, 0, false, 0, rng);
+    for (int mode = 0; mode < 6; ++mode) {
+      RenderSettings s;
+      s.FalseColorMode = mode == 0 || mode == 3 || mode == 5;
+      s.LegalizeLevels = mode == 1 || mode == 4 || mode == 5;
+      // A 2.39 crop of this square image makes bars of the top and bottom
+      // 74 rows, so both bar and visible rows are checked.
+      s.Crop239 = mode >= 2;
+      s.CropOpacity = mode == 4 ? 0.995 : 0.37;
+      ExpectSameAsReference(PixelLayout::ByteRGBA, source, output, false, bounds, s,
+                            "blue " + std::to_string(blue) + " mode " + std::to_string(mode));
+    }
+  }
+}
+
+// Float images: every combination of a set of special values in red, green
+// and blue, with special alphas, through each colour operation and bars that
+// multiply by zero (infinities become NaN, signs of zero follow the input).
+TEST(FastPathTest, FloatSpecialValuesThroughEveryOperation) {
+  const float inf = std::numeric_limits<float>::infinity();
+  const float values[] = {0.0f,  -0.0f, 1.0f,  0.5f,  0.05f, 0.95f,  inf,          -inf,
+                          BitsToFloat(0x7FC00001u), BitsToFloat(0xFFC12345u), BitsToFloat(0x7F800001u),
+                          BitsToFloat(0xFFA00000u), 1e-40f, -2.5f, 3.0e38f, 0.45f};
+  constexpr int n = sizeof values / sizeof values[0];
+  // Tall and narrow, so that a crop makes bars of all but a few middle rows.
+  const OfxRectI bounds{-3, 5, -3 + n, 5 + n * n};
+  std::mt19937_64 rng(11);
+  Buffer source = MakeBuffer(bounds, 16, 0, false, 0, rng);
+  for (int y = 0; y < n * n; ++y)
+    for (int x = 0; x < n; ++x) {
+      const float pixel[4] = {values[x], values[y % n], values[y / n], values[(x + y) % n]};
+      std::memcpy(source.plane.origin + y * source.plane.rowBytes + x * 16, pixel, sizeof pixel);
+    }
+  Buffer output = MakeBuffer(bounds, 16, 0, false, 0, rng);
+  const double opacities[] = {1.0, 0.5, 0.0, 0.995};
+  for (int op = 0; op < 3; ++op)
+    for (double opacity : opacities)
+      for (int crop = 0; crop < 2; ++crop) {
+        RenderSettings s;
+        s.FalseColorMode = op == 1;
+        s.LegalizeLevels = op == 2;
+        s.Crop185 = crop;
+        s.CropOpacity = opacity;
+        ExpectSameAsReference(PixelLayout::FloatRGBA, source, output, false, bounds, s,
+                              "op " + std::to_string(op) + " opacity " + std::to_string(opacity));
+      }
+}
+
+// Random frames: sizes that leave every vector tail, offset and mismatched
+// bounds, padded and upward rows, windows reaching outside, every switch
+// combination and doubles beyond their ranges, in place and not.
+TEST(FastPathTest, RandomFramesMatchTheReference) {
+  constexpr int kCases = 2500;
+  std::mt19937_64 rng(20240611);
+  for (int c = 0; c < kCases; ++c) {
+    const PixelLayout layout = (rng() & 1) ? PixelLayout::FloatRGBA : PixelLayout::ByteRGBA;
+    const int64_t bpp = BytesPerPixel(layout);
+    const bool large = rng() % 40 == 0;
+    const int32_t width = 1 + static_cast<int32_t>(rng() % (large ? 400 : 70));
+    const int32_t height = 1 + static_cast<int32_t>(rng() % (large ? 120 : 45));
+    const int32_t x1 = static_cast<int32_t>(rng() % 100) - 50;
+    const int32_t y1 = static_cast<int32_t>(rng() % 100) - 50;
+    const OfxRectI sourceBounds{x1, y1, x1 + width, y1 + height};
+    OfxRectI outputBounds = sourceBounds;
+    if (rng() % 3 == 0) {
+      outputBounds.x1 += static_cast<int32_t>(rng() % 9) - 4;
+      outputBounds.y1 += static_cast<int32_t>(rng() % 9) - 4;
+      outputBounds.x2 += static_cast<int32_t>(rng() % 9) - 4;
+      outputBounds.y2 += static_cast<int32_t>(rng() % 9) - 4;
+      if (outputBounds.x2 <= outputBounds.x1) outputBounds.x2 = outputBounds.x1 + 1;
+      if (outputBounds.y2 <= outputBounds.y1) outputBounds.y2 = outputBounds.y1 + 1;
+    }
+    OfxRectI window = sourceBounds;
+    if (rng() % 2 == 0) {
+      window.x1 = x1 + static_cast<int32_t>(rng() % (width + 8)) - 6;
+      window.y1 = y1 + static_cast<int32_t>(rng() % (height + 8)) - 6;
+      window.x2 = window.x1 + static_cast<int32_t>(rng() % (width + 10));
+      window.y2 = window.y1 + static_cast<int32_t>(rng() % (height + 10));
+    }
+    auto padding = [&rng, bpp]() -> int64_t {
+      switch (rng() % 4) {
+        case 0: return bpp * static_cast<int64_t>(rng() % 4);
+        case 1: return static_cast<int64_t>(rng() % 37);
+        default: return 0;
+      }
+    };
+    Buffer source = MakeBuffer(sourceBounds, bpp, padding(), rng() % 4 == 0, static_cast<int64_t>(rng() % 16), rng);
+    FillSource(source, layout, rng);
+    Buffer output = MakeBuffer(outputBounds, bpp, padding(), rng() % 4 == 0, static_cast<int64_t>(rng() % 16), rng);
+    const bool inPlace = rng() % 10 == 0;
+    const RenderSettings settings = RandomSettings(rng);
+    std::ostringstream context;
+    context << "case " << c << (layout == PixelLayout::FloatRGBA ? " float " : " byte ") << width << "x" << height
+            << " at " << x1 << "," << y1 << (inPlace ? " in place" : "");
+    ExpectSameAsReference(layout, source, output, inPlace, window, settings, context.str());
+    if (HasFatalFailure()) return;
+  }
+}
+
+// Output rows that overlap the source rows without being the same pixels:
+// the result depends on the order pixels are visited, which the fast loop
+// must reproduce as well.
+TEST(FastPathTest, OverlappingImagesMatchTheReference) {
+  std::mt19937_64 rng(5);
+  for (int c = 0; c < 40; ++c) {
+    const PixelLayout layout = (c & 1) ? PixelLayout::FloatRGBA : PixelLayout::ByteRGBA;
+    const int64_t bpp = BytesPerPixel(layout);
+    const OfxRectI bounds{0, 0, 23, 9};
+    Buffer shared = MakeBuffer(OfxRectI{0, 0, 23, 11}, bpp, 0, false, 0, rng);
+    FillSource(shared, layout, rng);
+    Buffer source = shared;
+    source.plane.bounds = bounds;
+    // The output shares the allocation, shifted by a few bytes or rows.
+    Buffer output = shared;
+    output.plane.bounds = bounds;
+    const int64_t shift = (c % 4 == 0) ? shared.plane.rowBytes : static_cast<int64_t>(rng() % 40) + 1;
+    RenderSettings settings = RandomSettings(rng);
+    settings.LegalizeLevels = 1;
+    const std::optional<PixelJob> planned = PlanPixelJob(layout, source.plane, source.plane, bounds);
+    ASSERT_TRUE(planned);
+    const FrameGeometry geometry = MakeGeometry(source.plane, source.plane, bounds, settings);
+    std::vector<unsigned char> expected = shared.bytes, actual = shared.bytes;
+    auto jobOn = [&](std::vector<unsigned char>& bytes) {
+      PixelJob job = *planned;
+      job.source.origin = bytes.data() + (shared.plane.origin - shared.bytes.data());
+      job.output.origin = job.source.origin + shift;
+      return job;
+    };
+    RunReferencePixelLoop(jobOn(expected), geometry, settings);
+    for (const Variant& variant : AllVariants()) {
+      actual = shared.bytes;
+      RunPixelLoopWith(jobOn(actual), geometry, settings, variant.width, variant.mode);
+      ASSERT_EQ(FirstDifference(expected, actual), -1) << "case " << c << " " << Describe(variant);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace lenstrove
