@@ -103,7 +103,10 @@ class RecordingInstance : public EffectInstance {
 
 class RecordingPlugin : public LoadedPlugin {
  public:
-  explicit RecordingPlugin(Record& record) : record_(record) { description_ = WithDepths({"byte", "float"}); }
+  explicit RecordingPlugin(Record& record, bool parallel = true) : record_(record) {
+    description_ = WithDepths({"byte", "float"});
+    description_.rendersInParallel = parallel;
+  }
   const PluginDescription& description() const override { return description_; }
   std::unique_ptr<EffectInstance> createInstance() override {
     ++record_.instances;
@@ -152,6 +155,15 @@ TEST_F(RenderPlanTest, EachWorkerHasItsOwnInstanceAndEveryFrameIsRenderedOnce) {
   const RgbaImage out = ReadRgbaImage(folder_ + "/out.7.png", PixelDepth::Byte, 100);
   EXPECT_EQ(out.pixels[0], 255);
   EXPECT_EQ(out.pixels[1], 250);
+}
+
+TEST_F(RenderPlanTest, APluginWithUnsafeRendersGetsASingleWorker) {
+  Record record;
+  RecordingPlugin plugin(record, false);
+  ProgressBar progress(5, false);
+  RunRenderPlan(plugin, PlanOf(5, 4), progress);
+  EXPECT_EQ(record.instances, 1);
+  EXPECT_EQ(record.timesByInstance.begin()->second.size(), 5u);
 }
 
 TEST_F(RenderPlanTest, AFailedFrameStopsTheJobAndLeavesNoFileForIt) {

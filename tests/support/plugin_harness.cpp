@@ -109,3 +109,17 @@ std::vector<uint8_t> PixelBytes(const host::Image& image) {
 }
 
 }  // namespace lenstrove::testing
+
+namespace lenstrove::testing {
+
+void ClaimBounds(host::Image& image, const OfxRectI& b) {
+  image.Properties().SetN(kOfxImagePropBounds, host::PropertyType::kInt, {b.x1, b.y1, b.x2, b.y2});
+}
+
+void ClaimRowBytes(host::Image& image, int rowBytes) { image.Properties().Set(kOfxImagePropRowBytes, 0, rowBytes); }
+
+void ClaimDepth(host::Image& image, const std::string& depth) {
+  image.Properties().Set(kOfxImageEffectPropPixelDepth, 0, depth);
+}
+
+}  // namespace lenstrove::testing

@@ -73,3 +73,13 @@ RgbaF FloatPixel(const host::Image& image, int x, int y);
 std::vector<uint8_t> PixelBytes(const host::Image& image);
 
 }  // namespace lenstrove::testing
+
+namespace lenstrove::testing {
+
+// Tells the plug-in other bounds or row bytes than the image really has, as
+// a careless host might.
+void ClaimBounds(host::Image& image, const OfxRectI& bounds);
+void ClaimRowBytes(host::Image& image, int rowBytes);
+void ClaimDepth(host::Image& image, const std::string& depth);
+
+}  // namespace lenstrove::testing
