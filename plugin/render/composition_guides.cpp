@@ -14,25 +14,6 @@ namespace {
 // framed with exactly these positions.
 constexpr double kGoldenLowFactor = 0.382;
 constexpr double kGoldenHighFactor = 0.618;
-constexpr int64_t kCrosshairArmLength = 20;
-
-struct GridLines {
-  int64_t columns[2];
-  int64_t rows[2];
-};
-
-GridLines ThirdsLines(const FrameGeometry& g) {
-  const int64_t x1 = g.SourceBounds.x1, y1 = g.SourceBounds.y1;
-  // The second line divides the doubled extent: it is not twice the first.
-  return {{x1 + g.Width / 3, x1 + (2 * int64_t{g.Width}) / 3},
-          {y1 + g.Height / 3, y1 + (2 * int64_t{g.Height}) / 3}};
-}
-
-GridLines GoldenLines(const FrameGeometry& g) {
-  const int64_t x1 = g.SourceBounds.x1, y1 = g.SourceBounds.y1;
-  return {{x1 + TruncateToInt32(g.Width * kGoldenLowFactor), x1 + TruncateToInt32(g.Width * kGoldenHighFactor)},
-          {y1 + TruncateToInt32(g.Height * kGoldenLowFactor), y1 + TruncateToInt32(g.Height * kGoldenHighFactor)}};
-}
 
 bool NearLine(int64_t position, int64_t line) { return std::llabs(position - line) <= 1; }
 
@@ -45,14 +26,27 @@ void PaintGuide(WorkPixel& pixel) { pixel.R = pixel.G = pixel.B = 1.0f; }
 
 }  // namespace
 
+GridLines ThirdsGridLines(const FrameGeometry& g) {
+  const int64_t x1 = g.SourceBounds.x1, y1 = g.SourceBounds.y1;
+  // The second line divides the doubled extent: it is not twice the first.
+  return {{x1 + g.Width / 3, x1 + (2 * int64_t{g.Width}) / 3},
+          {y1 + g.Height / 3, y1 + (2 * int64_t{g.Height}) / 3}};
+}
+
+GridLines GoldenGridLines(const FrameGeometry& g) {
+  const int64_t x1 = g.SourceBounds.x1, y1 = g.SourceBounds.y1;
+  return {{x1 + TruncateToInt32(g.Width * kGoldenLowFactor), x1 + TruncateToInt32(g.Width * kGoldenHighFactor)},
+          {y1 + TruncateToInt32(g.Height * kGoldenLowFactor), y1 + TruncateToInt32(g.Height * kGoldenHighFactor)}};
+}
+
 void ApplyThirdsGuide(WorkPixel& pixel, int32_t x, int32_t y, const FrameGeometry& geometry,
                       const RenderSettings& settings) {
-  if (settings.GuideThirds != 0 && OnGrid(ThirdsLines(geometry), x, y)) PaintGuide(pixel);
+  if (settings.GuideThirds != 0 && OnGrid(ThirdsGridLines(geometry), x, y)) PaintGuide(pixel);
 }
 
 void ApplyGoldenGuide(WorkPixel& pixel, int32_t x, int32_t y, const FrameGeometry& geometry,
                       const RenderSettings& settings) {
-  if (settings.GuideGolden != 0 && OnGrid(GoldenLines(geometry), x, y)) PaintGuide(pixel);
+  if (settings.GuideGolden != 0 && OnGrid(GoldenGridLines(geometry), x, y)) PaintGuide(pixel);
 }
 
 void ApplyCenterCrosshair(WorkPixel& pixel, int32_t x, int32_t y, const FrameGeometry& geometry,

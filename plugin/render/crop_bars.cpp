@@ -8,11 +8,6 @@
 namespace lenstrove {
 namespace {
 
-// The opacity slider is single precision in the original design, so the
-// threshold for opaque bars is 0.99 as a float, widened: a double 0.99 falls
-// just below it and keeps the alpha beneath.
-constexpr double kOpaqueBarThreshold = static_cast<double>(0.99f);
-
 struct CropRatio {
   int32_t RenderSettings::*enabled;
   double ratio;

@@ -25,13 +25,6 @@ using fast::RunRecipe;
 constexpr int64_t kStreamingThresholdBytes = int64_t{16} << 20;
 constexpr uintptr_t kCacheLine = 64;
 
-// The same constants the guide stage uses; the differential test holds the
-// two in step.
-constexpr double kGoldenLowFactor = 0.382;
-constexpr double kGoldenHighFactor = 0.618;
-constexpr int64_t kCrosshairArmLength = 20;
-constexpr double kOpaqueBarThreshold = static_cast<double>(0.99f);
-
 unsigned char* PixelAddress(const ImagePlane& image, int64_t x, int64_t y, int64_t bytesPerPixel) {
   return image.origin + (y - image.bounds.y1) * image.rowBytes + (x - image.bounds.x1) * bytesPerPixel;
 }
@@ -79,25 +72,16 @@ struct GuidePlan {
   int64_t centerColumn = 0, centerRow = 0;
 
   GuidePlan(const FrameGeometry& g, const RenderSettings& s) {
-    const int64_t x1 = g.SourceBounds.x1, y1 = g.SourceBounds.y1;
-    if (s.GuideThirds != 0) {
-      AddGrid(x1 + g.Width / 3, x1 + (2 * int64_t{g.Width}) / 3, y1 + g.Height / 3,
-              y1 + (2 * int64_t{g.Height}) / 3);
-    }
-    if (s.GuideGolden != 0) {
-      AddGrid(x1 + TruncateToInt32(g.Width * kGoldenLowFactor), x1 + TruncateToInt32(g.Width * kGoldenHighFactor),
-              y1 + TruncateToInt32(g.Height * kGoldenLowFactor), y1 + TruncateToInt32(g.Height * kGoldenHighFactor));
-    }
+    if (s.GuideThirds != 0) AddGrid(ThirdsGridLines(g));
+    if (s.GuideGolden != 0) AddGrid(GoldenGridLines(g));
     crosshair = s.GuideCrosshair != 0;
     centerColumn = g.CenterColumn;
     centerRow = g.CenterRow;
   }
 
-  void AddGrid(int64_t column0, int64_t column1, int64_t row0, int64_t row1) {
-    columns[columnCount++] = {column0 - 1, column0 + 1};
-    columns[columnCount++] = {column1 - 1, column1 + 1};
-    lines[lineCount++] = row0;
-    lines[lineCount++] = row1;
+  void AddGrid(const GridLines& grid) {
+    for (int64_t column : grid.columns) columns[columnCount++] = {column - 1, column + 1};
+    for (int64_t row : grid.rows) lines[lineCount++] = row;
   }
 
   bool IsFullRow(int64_t y) const {

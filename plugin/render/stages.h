@@ -33,6 +33,23 @@ constexpr StageFunction kStageSequence[] = {
     ApplyCenterCrosshair, ApplySkinToneBand, ApplyMiddleGrayBand, ApplyCropBars,
 };
 
+// Where the thirds and golden grids fall, measured from the source bounds;
+// each line is three pixels wide around its position.
+struct GridLines {
+  int64_t columns[2];
+  int64_t rows[2];
+};
+GridLines ThirdsGridLines(const FrameGeometry& geometry);
+GridLines GoldenGridLines(const FrameGeometry& geometry);
+
+// The crosshair's arms reach this many pixels minus one to each side.
+constexpr int64_t kCrosshairArmLength = 20;
+
+// The opacity slider is single precision in the original design, so the
+// threshold for opaque bars is 0.99 as a float, widened: a double 0.99 falls
+// just below it and keeps the alpha beneath.
+constexpr double kOpaqueBarThreshold = static_cast<double>(0.99f);
+
 // Derived rows, computed once per render before any pixel is touched.
 void ComputeBandRows(const RenderSettings& settings, FrameGeometry& geometry);
 void ComputeCropRows(const RenderSettings& settings, FrameGeometry& geometry);
