@@ -155,15 +155,18 @@ TEST_F(Description, TheHostListsEveryItemWithItsExactValues) {
     EXPECT_EQ(param.Type(), expected.type);
     EXPECT_EQ(param.Properties().GetString(kOfxPropLabel), expected.label);
     EXPECT_EQ(param.Properties().GetString(kOfxPropShortLabel), expected.shortLabel);
-    if (expected.parent) EXPECT_EQ(param.Properties().GetString(kOfxParamPropParent), expected.parent);
+    if (expected.parent) {
+      EXPECT_EQ(param.Properties().GetString(kOfxParamPropParent), expected.parent);
+    }
     if (expected.range) {
       const char* names[] = {kOfxParamPropDefault, kOfxParamPropMin, kOfxParamPropMax, kOfxParamPropDisplayMin,
                              kOfxParamPropDisplayMax};
       for (int k = 0; k < 5; ++k) EXPECT_EQ(param.Properties().GetDouble(names[k]), (*expected.range)[k]) << names[k];
       EXPECT_EQ(param.Properties().GetInt(kOfxParamPropAnimates), 1) << "doubles keep the host's default";
     }
-    if (std::string(expected.type) == kOfxParamTypeBoolean)
+    if (std::string(expected.type) == kOfxParamTypeBoolean) {
       EXPECT_EQ(param.Properties().GetInt(kOfxParamPropAnimates), 0);
+    }
   }
 
   ASSERT_EQ(descriptor.Clips().size(), 2u);
@@ -178,8 +181,12 @@ TEST_F(Description, AFreshInstanceShowsEverySwitchOffAndTheDoublesAtTheirDefault
   host::Effect& instance = plugin->NewInstance(kOfxImageEffectContextFilter);
   for (const ExpectedItem& item : kExpectedItems) {
     const host::Param& param = instance.Params().Get(item.name);
-    if (std::string(item.type) == kOfxParamTypeBoolean) EXPECT_EQ(param.IntValue(), 0) << item.name;
-    if (item.range) EXPECT_EQ(param.DoubleAt(0.0), (*item.range)[0]) << item.name;
+    if (std::string(item.type) == kOfxParamTypeBoolean) {
+      EXPECT_EQ(param.IntValue(), 0) << item.name;
+    }
+    if (item.range) {
+      EXPECT_EQ(param.DoubleAt(0.0), (*item.range)[0]) << item.name;
+    }
   }
 }
 

@@ -100,8 +100,12 @@ TEST(CarelessHosts, OpacityOutsideItsRangeIsHeldToIt) {
     const RgbaF bar = FloatPixel(output, 0, 0);
     SCOPED_TRACE(opacity);
     for (float channel : {bar.r, bar.g, bar.b, bar.a}) EXPECT_FALSE(std::isnan(channel));
-    if (opacity < 0) EXPECT_EQ(std::make_tuple(bar.r, bar.g, bar.b, bar.a), std::make_tuple(1e38f, -3.0f, 0.5f, 0.5f));
-    if (opacity > 1) EXPECT_EQ(std::make_tuple(bar.r, bar.g, bar.b, bar.a), std::make_tuple(0.0f, -0.0f, 0.0f, 1.0f));
+    if (opacity < 0) {
+      EXPECT_EQ(std::make_tuple(bar.r, bar.g, bar.b, bar.a), std::make_tuple(1e38f, -3.0f, 0.5f, 0.5f));
+    }
+    if (opacity > 1) {
+      EXPECT_EQ(std::make_tuple(bar.r, bar.g, bar.b, bar.a), std::make_tuple(0.0f, -0.0f, 0.0f, 1.0f));
+    }
   }
 }
 
