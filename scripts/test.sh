@@ -15,4 +15,4 @@ run_suite() {
 echo "== plain build"
 run_suite build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 echo "== sanitizer build (ASan + UBSan)"
-run_suite build-asan -DCMAKE_BUILD_TYPE=Debug -DLENSTROVE_SANITIZE=ON
+run_suite build-asan -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-g -O1" -DLENSTROVE_SANITIZE=ON

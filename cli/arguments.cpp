@@ -1,0 +1,238 @@
+#include "arguments.h"
+
+#include <algorithm>
+#include <functional>
+#include <map>
+#include <sstream>
+
+#include "text.h"
+
+namespace lenstrove::cli {
+namespace {
+
+// One option of a subcommand: its spellings and what to do with its value
+// (an empty string for options without one).
+struct OptionRule {
+  std::string shortName;  // "-j", or empty
+  std::string longName;   // "--jobs"
+  bool takesValue;
+  std::function<void(const std::string&)> apply;
+};
+
+struct ScannedWords {
+  std::vector<std::string> positionals;
+};
+
+const OptionRule* FindRule(const std::vector<OptionRule>& rules, const std::string& name) {
+  for (const OptionRule& rule : rules)
+    if (name == rule.longName || (!rule.shortName.empty() && name == rule.shortName)) return &rule;
+  return nullptr;
+}
+
+bool LooksLikeOption(const std::string& word) {
+  // "-" alone names standard input in many tools, and "-5" is a number.
+  return word.size() > 1 && word[0] == '-' && !std::isdigit(static_cast<unsigned char>(word[1]));
+}
+
+// Options may come anywhere among the positional words; "--" ends them.
+ScannedWords ScanWords(const std::string& command, const std::vector<std::string>& words,
+                       const std::vector<OptionRule>& rules) {
+  ScannedWords scanned;
+  bool optionsEnded = false;
+  for (std::size_t i = 0; i < words.size(); ++i) {
+    const std::string& word = words[i];
+    if (optionsEnded || !LooksLikeOption(word)) {
+      scanned.positionals.push_back(word);
+      continue;
+    }
+    if (word == "--") {
+      optionsEnded = true;
+      continue;
+    }
+    const std::size_t equals = word.find('=');
+    const bool inlineValue = word.rfind("--", 0) == 0 && equals != std::string::npos;
+    const std::string name = inlineValue ? word.substr(0, equals) : word;
+    const OptionRule* rule = FindRule(rules, name);
+    if (rule == nullptr) throw UsageError("unknown option '" + name + "' for '" + command + "'");
+    if (!rule->takesValue) {
+      if (inlineValue) throw UsageError("option '" + name + "' takes no value");
+      rule->apply("");
+      continue;
+    }
+    if (inlineValue) {
+      rule->apply(word.substr(equals + 1));
+    } else {
+      if (i + 1 >= words.size()) throw UsageError("option '" + name + "' needs a value");
+      rule->apply(words[++i]);
+    }
+  }
+  return scanned;
+}
+
+int ParseCount(const std::string& option, const std::string& text, int minimum) {
+  const std::optional<long> value = ParseInteger(text);
+  if (!value || *value < minimum || *value > 1'000'000)
+    throw UsageError("option '" + option + "' needs a whole number of at least " + std::to_string(minimum) +
+                     ", not '" + text + "'");
+  return static_cast<int>(*value);
+}
+
+OptionRule PluginOption(std::string& target) {
+  return {"-p", "--plugin", true, [&target](const std::string& v) { target = v; }};
+}
+OptionRule QuietOption(bool& target) {
+  return {"-q", "--quiet", false, [&target](const std::string&) { target = true; }};
+}
+OptionRule JobsOption(int& target) {
+  return {"-j", "--jobs", true, [&target](const std::string& v) { target = ParseCount("--jobs", v, 1); }};
+}
+
+void ExpectAtMost(const std::string& command, const ScannedWords& scanned, std::size_t count) {
+  if (scanned.positionals.size() > count)
+    throw UsageError("unexpected argument '" + scanned.positionals[count] + "' for '" + command + "'");
+}
+
+ListCommand ParseList(const std::vector<std::string>& words) {
+  ExpectAtMost("list", ScanWords("list", words, {}), 0);
+  return {};
+}
+
+DescribeCommand ParseDescribe(const std::vector<std::string>& words) {
+  DescribeCommand command;
+  const ScannedWords scanned = ScanWords("describe", words, {PluginOption(command.plugin)});
+  ExpectAtMost("describe", scanned, 1);
+  if (!scanned.positionals.empty()) command.plugin = scanned.positionals[0];
+  return command;
+}
+
+std::vector<OptionRule> RenderRules(RenderCommand& c) {
+  return {
+      PluginOption(c.plugin),
+      QuietOption(c.quiet),
+      JobsOption(c.jobs),
+      {"-f", "--frames", true, [&c](const std::string& v) { c.frames = ParseFrameRange(v); }},
+      {"", "--time", true,
+       [&c](const std::string& v) {
+         const std::optional<double> time = ParseDouble(v);
+         if (!time) throw UsageError("option '--time' needs a number, not '" + v + "'");
+         c.singleImageTime = *time;
+       }},
+      {"-d", "--depth", true, [&c](const std::string& v) { c.depth = ParseDepth(v); }},
+      {"-t", "--tiles", true, [&c](const std::string& v) { c.tiles = ParseCount("--tiles", v, 1); }},
+      {"", "--max-pixels", true,
+       [&c](const std::string& v) {
+         const std::optional<long> limit = ParseInteger(v);
+         if (!limit || *limit < 1) throw UsageError("option '--max-pixels' needs a positive number, not '" + v + "'");
+         c.pixelLimit = *limit;
+       }},
+  };
+}
+
+RenderCommand ParseRender(const std::vector<std::string>& words) {
+  RenderCommand command;
+  const ScannedWords scanned = ScanWords("render", words, RenderRules(command));
+  const std::vector<std::string>& p = scanned.positionals;
+  if (p.size() < 2) throw UsageError("'render' needs an input and an output file (see 'lenstrove help render')");
+  command.input = p[0];
+  command.output = p[1];
+  for (std::size_t i = 2; i < p.size(); ++i) command.settings.push_back(ParseParameterSetting(p[i]));
+  return command;
+}
+
+DemoCommand ParseDemo(const std::vector<std::string>& words) {
+  DemoCommand command;
+  const ScannedWords scanned =
+      ScanWords("demo", words,
+                {PluginOption(command.plugin), QuietOption(command.quiet), JobsOption(command.jobs),
+                 {"", "--data", true, [&command](const std::string& v) { command.dataFolder = v; }}});
+  ExpectAtMost("demo", scanned, 1);
+  if (!scanned.positionals.empty()) command.folder = scanned.positionals[0];
+  return command;
+}
+
+HelpCommand ParseHelp(const std::vector<std::string>& words) {
+  HelpCommand command;
+  if (!words.empty()) command.topic = words[0];
+  return command;
+}
+
+std::vector<Keyframe> ParseKeyframes(const std::string& name, const std::string& text) {
+  std::vector<Keyframe> keyframes;
+  std::stringstream pairs(text);
+  std::string pair;
+  while (std::getline(pairs, pair, ',')) {
+    const std::size_t colon = pair.find(':');
+    const std::optional<double> time = ParseDouble(pair.substr(0, colon));
+    const std::optional<double> value =
+        colon == std::string::npos ? std::nullopt : ParseDouble(pair.substr(colon + 1));
+    if (!time || !value)
+      throw UsageError("keyframe '" + pair + "' of parameter '" + name + "' is not TIME:VALUE");
+    for (const Keyframe& k : keyframes)
+      if (k.time == *time) throw UsageError("parameter '" + name + "' has two keyframes at time " + FormatNumber(*time));
+    keyframes.push_back({*time, *value});
+  }
+  if (keyframes.empty() || text.back() == ',')
+    throw UsageError("parameter '" + name + "' has an empty keyframe list");
+  std::sort(keyframes.begin(), keyframes.end(), [](const Keyframe& a, const Keyframe& b) { return a.time < b.time; });
+  return keyframes;
+}
+
+}  // namespace
+
+ParameterSetting ParseParameterSetting(const std::string& word) {
+  const std::size_t equals = word.find('=');
+  if (equals == std::string::npos)
+    throw UsageError("unexpected argument '" + word + "': parameters are set as NAME=VALUE");
+  ParameterSetting setting;
+  setting.name = word.substr(0, equals);
+  if (setting.name.empty()) throw UsageError("'" + word + "' names no parameter");
+  const std::string value = word.substr(equals + 1);
+  if (value.empty()) throw UsageError("parameter '" + setting.name + "' is given no value");
+  if (value.find(':') != std::string::npos)
+    setting.keyframes = ParseKeyframes(setting.name, value);
+  else
+    setting.value = value;
+  return setting;
+}
+
+FrameRange ParseFrameRange(const std::string& text) {
+  // The dash that separates the ends is the first one after a digit, so
+  // negative frame numbers ("-5--1") still parse.
+  std::size_t dash = std::string::npos;
+  for (std::size_t i = 1; i < text.size(); ++i)
+    if (text[i] == '-' && std::isdigit(static_cast<unsigned char>(text[i - 1]))) {
+      dash = i;
+      break;
+    }
+  const std::optional<long> first = ParseInteger(text.substr(0, dash));
+  const std::optional<long> last = dash == std::string::npos ? first : ParseInteger(text.substr(dash + 1));
+  if (!first || !last) throw UsageError("frame range '" + text + "' is not FIRST-LAST or a single frame");
+  if (*last < *first) throw UsageError("frame range '" + text + "' ends before it starts");
+  return {*first, *last};
+}
+
+DepthChoice ParseDepth(const std::string& text) {
+  if (text == "auto") return DepthChoice::Auto;
+  if (text == "byte" || text == "8") return DepthChoice::Byte;
+  if (text == "float" || text == "32") return DepthChoice::Float;
+  throw UsageError("depth '" + text + "' is not byte, float or auto");
+}
+
+Command ParseCommandLine(const std::vector<std::string>& words) {
+  if (words.empty()) return HelpCommand{};
+  const std::string& first = words[0];
+  const std::vector<std::string> rest(words.begin() + 1, words.end());
+  const bool wantsHelp = std::find_if(rest.begin(), rest.end(), [](const std::string& w) {
+                           return w == "-h" || w == "--help";
+                         }) != rest.end();
+  if (first == "-h" || first == "--help" || first == "help") return first == "help" ? ParseHelp(rest) : HelpCommand{};
+  if (first == "-V" || first == "--version") return VersionCommand{};
+  if (wantsHelp) return HelpCommand{first};
+  if (first == "list") return ParseList(rest);
+  if (first == "describe") return ParseDescribe(rest);
+  if (first == "render") return ParseRender(rest);
+  if (first == "demo") return ParseDemo(rest);
+  throw UsageError("unknown command '" + first + "' (commands: list, describe, render, demo, help)");
+}
+
+}  // namespace lenstrove::cli

@@ -1,0 +1,96 @@
+#pragma once
+
+// The command line, parsed into one plain record per subcommand. Parsing
+// checks only the shape of the words; whether a parameter exists or a value
+// suits it is decided later, against the plug-in's own description.
+
+#include <cstdint>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <variant>
+#include <vector>
+
+namespace lenstrove::cli {
+
+// A command line the program cannot make sense of; the message says why.
+class UsageError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+inline constexpr const char* kDefaultPluginIdentifier = "com.Qel.Lenstrove.V111";
+// A frame of this many pixels already needs 1.6 GB as float RGBA; a header
+// that claims more is far more likely broken or hostile than real.
+inline constexpr std::int64_t kDefaultPixelLimit = 100'000'000;
+
+enum class DepthChoice { Auto, Byte, Float };
+
+struct Keyframe {
+  double time;
+  double value;
+};
+
+// NAME=VALUE as typed; VALUE is either one value or keyframes T:V,T:V.
+struct ParameterSetting {
+  std::string name;
+  std::string value;                // set when no keyframes were given
+  std::vector<Keyframe> keyframes;  // set for the T:V form
+  bool isAnimated() const { return !keyframes.empty(); }
+};
+
+struct FrameRange {
+  long first;
+  long last;
+};
+
+struct ListCommand {};
+
+struct DescribeCommand {
+  std::string plugin = kDefaultPluginIdentifier;
+};
+
+struct RenderCommand {
+  std::string plugin = kDefaultPluginIdentifier;
+  std::string input;
+  std::string output;
+  std::vector<ParameterSetting> settings;
+  std::optional<FrameRange> frames;
+  double singleImageTime = 0.0;
+  DepthChoice depth = DepthChoice::Auto;
+  int tiles = 1;
+  int jobs = 0;  // 0: one per processor core
+  bool quiet = false;
+  std::int64_t pixelLimit = kDefaultPixelLimit;
+};
+
+struct DemoCommand {
+  std::string folder = "lenstrove-demo";
+  std::string plugin = kDefaultPluginIdentifier;
+  std::string dataFolder;  // empty: the installed or source-tree samples
+  int jobs = 0;
+  bool quiet = false;
+};
+
+struct HelpCommand {
+  std::string topic;  // empty: the overview
+};
+
+struct VersionCommand {};
+
+using Command =
+    std::variant<ListCommand, DescribeCommand, RenderCommand, DemoCommand, HelpCommand, VersionCommand>;
+
+// argv without the program name. Throws UsageError.
+Command ParseCommandLine(const std::vector<std::string>& words);
+
+// Pieces of the parser, reachable for tests.
+ParameterSetting ParseParameterSetting(const std::string& word);
+FrameRange ParseFrameRange(const std::string& text);
+DepthChoice ParseDepth(const std::string& text);
+
+// The help text for a subcommand, or the overview for an empty or unknown
+// topic.
+std::string HelpText(const std::string& topic);
+
+}  // namespace lenstrove::cli

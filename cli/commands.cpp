@@ -1,0 +1,122 @@
+#include "commands.h"
+
+#include <iostream>
+
+#include "demo.h"
+#include "render_job.h"
+#include "text.h"
+#include "text_table.h"
+
+namespace lenstrove::cli {
+namespace {
+
+std::string Join(const std::vector<std::string>& words, const char* separator = ", ") {
+  std::string text;
+  for (const std::string& word : words) text += (text.empty() ? "" : separator) + word;
+  return text.empty() ? "-" : text;
+}
+
+std::string DefaultText(const ParameterInfo& p) {
+  if (!p.defaultValue) return "";
+  if (p.type == ParameterType::Boolean) return *p.defaultValue != 0.0 ? "on" : "off";
+  return FormatNumber(*p.defaultValue);
+}
+
+std::string RangeText(const ParameterInfo& p) {
+  if (p.type != ParameterType::Double && p.type != ParameterType::Integer) return "";
+  if (!p.minimum && !p.maximum) return "";
+  return (p.minimum ? FormatNumber(*p.minimum) : "") + ".." + (p.maximum ? FormatNumber(*p.maximum) : "");
+}
+
+// Groups and pages hold no value, so "animates" means nothing for them.
+std::string AnimatesText(const ParameterInfo& p) {
+  if (p.type == ParameterType::Group || p.type == ParameterType::Page) return "";
+  return p.animates ? "yes" : "no";
+}
+
+std::string ParameterTable(const std::vector<ParameterInfo>& parameters) {
+  TextTable table({"NAME", "TYPE", "LABEL", "GROUP", "DEFAULT", "RANGE", "ANIMATES"});
+  for (const ParameterInfo& p : parameters)
+    table.addRow({p.name, TypeWord(p.type), p.label, p.parent, DefaultText(p), RangeText(p), AnimatesText(p)});
+  return table.render();
+}
+
+std::string ClipsText(const std::vector<ClipInfo>& clips) {
+  std::vector<std::string> parts;
+  for (const ClipInfo& clip : clips)
+    parts.push_back(clip.name + " (" + Join(clip.components, "/") + (clip.optional ? ", optional" : "") + ")");
+  return Join(parts);
+}
+
+// "15 parameters in 4 groups": groups and pages hold no value, so they are
+// counted apart.
+std::string ParameterCount(const std::vector<ParameterInfo>& parameters) {
+  std::size_t groups = 0;
+  for (const ParameterInfo& p : parameters)
+    if (p.type == ParameterType::Group || p.type == ParameterType::Page) ++groups;
+  const std::size_t values = parameters.size() - groups;
+  std::string text = std::to_string(values) + (values == 1 ? " parameter" : " parameters");
+  if (groups > 0) text += " in " + std::to_string(groups) + (groups == 1 ? " group" : " groups");
+  return text;
+}
+
+void PrintWarnings(const std::vector<std::string>& warnings) {
+  for (const std::string& warning : warnings) std::cerr << "lenstrove: " << warning << "\n";
+}
+
+}  // namespace
+
+std::string FormatDescription(const PluginDescription& d) {
+  std::string text;
+  text += "identifier  " + d.summary.identifier + "\n";
+  text += "version     " + d.summary.version + "\n";
+  text += "label       " + d.summary.label + "\n";
+  text += "grouping    " + d.grouping + "\n";
+  text += "file        " + d.summary.file + "\n";
+  text += "contexts    " + Join(d.contexts) + "\n";
+  text += "depths      " + Join(d.depths) + "\n";
+  text += "clips       " + ClipsText(d.clips) + "\n\n";
+  text += ParameterCount(d.parameters) + ":\n";
+  text += ParameterTable(d.parameters);
+  return text;
+}
+
+void RunList(std::ostream& out) {
+  std::vector<std::string> problems;
+  const std::vector<PluginSummary> plugins = ListPlugins(problems);
+  PrintWarnings(problems);
+  if (plugins.empty()) {
+    out << "No OpenFX plug-ins found in: " << Join(PluginSearchFolders()) << "\n";
+    return;
+  }
+  TextTable table({"IDENTIFIER", "VERSION", "LABEL", "FILE"});
+  for (const PluginSummary& p : plugins) table.addRow({p.identifier, p.version, p.label, p.file});
+  out << table.render();
+}
+
+void RunDescribe(const DescribeCommand& command, std::ostream& out) {
+  out << FormatDescription(OpenPlugin(command.plugin)->description());
+}
+
+void RunRender(const RenderCommand& command) {
+  RenderPlan plan;
+  plan.tasks = PlanFrames(command);
+  const std::unique_ptr<LoadedPlugin> plugin = OpenPlugin(command.plugin);
+  const ResolvedSettings resolved = ResolveSettings(command.settings, plugin->description().parameters);
+  PrintWarnings(resolved.warnings);
+  plan.settings = resolved.settings;
+  plan.depth = command.depth;
+  plan.tiles = command.tiles;
+  plan.jobs = command.jobs;
+  plan.pixelLimit = command.pixelLimit;
+  ProgressBar progress(static_cast<int>(plan.tasks.size()), ProgressBar::ShouldDraw(command.quiet));
+  RunRenderPlan(*plugin, plan, progress);
+}
+
+void RunDemoCommand(const DemoCommand& command, std::ostream& out) {
+  const std::vector<std::string> written = RunDemo(command);
+  out << "Demo pictures (" << written.size() << ") in " << command.folder << ":\n";
+  for (const std::string& path : written) out << "  " << path << "\n";
+}
+
+}  // namespace lenstrove::cli

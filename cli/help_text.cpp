@@ -1,0 +1,102 @@
+// The words of `lenstrove --help` and `lenstrove help COMMAND`.
+
+#include "arguments.h"
+
+namespace lenstrove::cli {
+namespace {
+
+constexpr const char* kOverview = R"(lenstrove - run OpenFX filter plug-ins over image files
+
+Usage:
+  lenstrove list
+  lenstrove describe [PLUGIN]
+  lenstrove render [OPTIONS] IN OUT [NAME=VALUE ...]
+  lenstrove demo [OPTIONS] [FOLDER]
+  lenstrove help [COMMAND]
+  lenstrove --version
+
+Commands:
+  list       the plug-ins found in OFX_PLUGIN_PATH, /usr/OFX/Plugins and
+             the build tree, with identifier, version and label
+  describe   a plug-in's label, grouping, contexts, depths, clips and
+             parameters (default: Qel Lenstrove)
+  render     apply a plug-in to an image or a numbered sequence
+  demo       render the sample photographs with each aid, plus a contact
+             sheet, and print where they are
+
+PLUGIN is an identifier (com.Qel.Lenstrove.V111), a .ofx file or a
+.ofx.bundle folder. 'lenstrove help COMMAND' tells more about a command.
+)";
+
+constexpr const char* kRenderHelp = R"(Usage: lenstrove render [OPTIONS] IN OUT [NAME=VALUE ...]
+
+Applies a filter plug-in to IN and writes OUT, in the format OUT's name asks
+for (PNG, JPEG, TIFF, OpenEXR, DPX, ...). For a numbered sequence put #
+signs (one per digit, shot.####.exr) or a printf field (shot.%04d.exr) in
+both names; each frame's number is its render time.
+
+Parameters:
+  NAME=VALUE           set a parameter by its name (see 'lenstrove describe');
+                       switches take on/off, true/false, yes/no or 1/0,
+                       numbers take a decimal value; values outside the
+                       parameter's range are clamped with a warning
+  NAME=T:V,T:V,...     keyframes of an animating number: value V at time T,
+                       interpolated in between
+
+Options:
+  -p, --plugin PLUGIN  the plug-in (default com.Qel.Lenstrove.V111)
+  -f, --frames A-B     frames of a sequence (default: every frame on disk)
+      --time T         render time of a single image (default 0)
+  -d, --depth D        byte, float or auto (default auto: byte for 8-bit
+                       files, float for 16-bit, half and float files)
+  -t, --tiles N        split each frame into N render windows (default 1)
+  -j, --jobs N         frames rendered at once, one plug-in instance each
+                       (default: the number of processor cores)
+  -q, --quiet          no progress bar (there is none unless standard error
+                       is a terminal)
+      --max-pixels N   refuse larger images (default 100000000)
+
+Examples:
+  lenstrove render in.png out.png GuideThirds=on CropOpacity=0.5
+  lenstrove render -f 1-48 shot.####.exr guides.####.exr Crop239=on \
+      CropOpacity=1:0,48:1
+)";
+
+constexpr const char* kDescribeHelp = R"(Usage: lenstrove describe [PLUGIN]
+
+Shows the plug-in's label, grouping, contexts, pixel depths and clips, and
+its parameters in the order a host lists them: name, type, label, group,
+default, range and whether it animates. PLUGIN defaults to Qel Lenstrove.
+)";
+
+constexpr const char* kListHelp = R"(Usage: lenstrove list
+
+Lists the plug-ins found in the folders of OFX_PLUGIN_PATH (separated by
+colons), in /usr/OFX/Plugins and in the build tree, with their identifier,
+version, label and file.
+)";
+
+constexpr const char* kDemoHelp = R"(Usage: lenstrove demo [OPTIONS] [FOLDER]
+
+Renders the sample photographs (astronaut.png, coffee.png) with each aid
+of Qel Lenstrove, and a labelled contact sheet of them all, into FOLDER
+(default ./lenstrove-demo), then prints where they are.
+
+Options:
+  -p, --plugin PLUGIN  the plug-in (default com.Qel.Lenstrove.V111)
+      --data FOLDER    where the sample photographs are
+  -j, --jobs N         pictures rendered at once
+  -q, --quiet          no progress bar
+)";
+
+}  // namespace
+
+std::string HelpText(const std::string& topic) {
+  if (topic == "render") return kRenderHelp;
+  if (topic == "describe") return kDescribeHelp;
+  if (topic == "list") return kListHelp;
+  if (topic == "demo") return kDemoHelp;
+  return kOverview;
+}
+
+}  // namespace lenstrove::cli

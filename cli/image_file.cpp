@@ -1,0 +1,174 @@
+#include "image_file.h"
+
+#include <OpenImageIO/imageio.h>
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <stdexcept>
+#include <system_error>
+
+#include "temp_file.h"
+
+namespace lenstrove::cli {
+namespace fs = std::filesystem;
+namespace {
+
+OIIO::TypeDesc ChannelType(PixelDepth depth) {
+  return depth == PixelDepth::Byte ? OIIO::TypeDesc::UINT8 : OIIO::TypeDesc::FLOAT;
+}
+
+[[noreturn]] void FailRead(const std::string& path, const std::string& why) {
+  throw std::runtime_error("cannot read input '" + path + "': " + why);
+}
+
+[[noreturn]] void FailWrite(const std::string& path, const std::string& why) {
+  throw std::runtime_error("cannot write output '" + path + "': " + why);
+}
+
+std::string FirstLine(std::string text) {
+  const std::size_t newline = text.find('\n');
+  if (newline != std::string::npos) text.resize(newline);
+  return text.empty() ? "unknown error" : text;
+}
+
+std::unique_ptr<OIIO::ImageInput> OpenInput(const std::string& path) {
+  std::error_code error;
+  if (!fs::exists(path, error)) FailRead(path, "no such file");
+  if (fs::is_directory(path, error)) FailRead(path, "it is a folder");
+  // Samples are handed to the plug-in as stored: PNG and TIFF alpha would
+  // otherwise be multiplied in on reading and divided out on writing, which
+  // changes the colour of every partly transparent pixel.
+  OIIO::ImageSpec config;
+  config.attribute("oiio:UnassociatedAlpha", 1);
+  auto input = OIIO::ImageInput::open(path, &config);
+  if (!input) FailRead(path, FirstLine(OIIO::geterror()));
+  return input;
+}
+
+ImageFileInfo InfoFromSpec(const std::string& path, const OIIO::ImageInput& input, std::int64_t pixelLimit) {
+  const OIIO::ImageSpec& spec = input.spec();
+  if (spec.deep) FailRead(path, "deep images are not supported");
+  if (spec.width <= 0 || spec.height <= 0 || spec.depth > 1 || spec.nchannels <= 0)
+    FailRead(path, "its header declares no usable picture size");
+  // Checked in 64 bits before anything is allocated: a forged header must
+  // not be able to make the program ask for terabytes.
+  const std::int64_t pixels = std::int64_t{spec.width} * spec.height;
+  if (pixels > pixelLimit)
+    FailRead(path, "its declared size " + std::to_string(spec.width) + "x" + std::to_string(spec.height) +
+                       " is above the limit of " + std::to_string(pixelLimit) +
+                       " pixels (raise it with --max-pixels)");
+  ImageFileInfo info;
+  info.width = spec.width;
+  info.height = spec.height;
+  info.channels = spec.nchannels;
+  info.storage = spec.format;
+  info.formatName = input.format_name();
+  return info;
+}
+
+// Spreads gray (and gray+alpha) samples, read into R (and G), over RGBA.
+template <typename Sample>
+void ExpandChannels(RgbaImage& image, int fileChannels, Sample opaque) {
+  Sample* sample = reinterpret_cast<Sample*>(image.pixels.data());
+  const std::size_t count = static_cast<std::size_t>(image.width) * static_cast<std::size_t>(image.height);
+  for (std::size_t i = 0; i < count; ++i, sample += 4) {
+    if (fileChannels == 1) sample[1] = sample[2] = sample[0];
+    if (fileChannels == 2) {
+      sample[3] = sample[1];
+      sample[1] = sample[2] = sample[0];
+    }
+    if (fileChannels == 1 || fileChannels == 3) sample[3] = opaque;
+  }
+}
+
+void CompleteRgba(RgbaImage& image, int fileChannels) {
+  if (fileChannels >= 4) return;
+  if (image.depth == PixelDepth::Byte)
+    ExpandChannels<unsigned char>(image, fileChannels, 255);
+  else
+    ExpandChannels<float>(image, fileChannels, 1.0f);
+}
+
+void CheckOutputFolder(const std::string& path) {
+  const fs::path folder = fs::path(path).parent_path();
+  std::error_code error;
+  if (!folder.empty() && !fs::is_directory(folder, error))
+    FailWrite(path, "folder '" + folder.string() + "' does not exist");
+  if (fs::is_directory(path, error)) FailWrite(path, "it is a folder");
+}
+
+}  // namespace
+
+std::size_t BytesPerChannel(PixelDepth depth) { return depth == PixelDepth::Byte ? 1 : 4; }
+
+RgbaImage::RgbaImage(int w, int h, PixelDepth d) : width(w), height(h), depth(d) {
+  pixels.resize(rowBytes() * static_cast<std::size_t>(height));
+}
+
+bool RgbaImage::alphaIsOpaque() const {
+  const std::size_t count = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
+  if (depth == PixelDepth::Byte) {
+    for (std::size_t i = 0; i < count; ++i)
+      if (pixels[4 * i + 3] != 255) return false;
+    return true;
+  }
+  const float* samples = reinterpret_cast<const float*>(pixels.data());
+  for (std::size_t i = 0; i < count; ++i)
+    if (samples[4 * i + 3] != 1.0f) return false;
+  return true;
+}
+
+PixelDepth ImageFileInfo::naturalDepth() const {
+  return storage.basetype == OIIO::TypeDesc::UINT8 || storage.basetype == OIIO::TypeDesc::INT8 ? PixelDepth::Byte
+                                                                                                : PixelDepth::Float;
+}
+
+ImageFileInfo ReadImageInfo(const std::string& path, std::int64_t pixelLimit) {
+  auto input = OpenInput(path);
+  return InfoFromSpec(path, *input, pixelLimit);
+}
+
+RgbaImage ReadRgbaImage(const std::string& path, PixelDepth depth, std::int64_t pixelLimit) {
+  auto input = OpenInput(path);
+  const ImageFileInfo info = InfoFromSpec(path, *input, pixelLimit);
+  RgbaImage image(info.width, info.height, depth);
+  const int channelsRead = std::min(info.channels, 4);
+  // The samples land straight in their RGBA slots: the pixel stride is four
+  // channels whatever the file holds.
+  if (!input->read_image(0, 0, 0, channelsRead, ChannelType(depth), image.pixels.data(),
+                         static_cast<OIIO::stride_t>(image.pixelBytes()),
+                         static_cast<OIIO::stride_t>(image.rowBytes())))
+    FailRead(path, FirstLine(input->geterror()));
+  CompleteRgba(image, info.channels);
+  return image;
+}
+
+OIIO::TypeDesc StorageForOutput(PixelDepth renderDepth, OIIO::TypeDesc inputStorage) {
+  if (renderDepth == PixelDepth::Byte) return OIIO::TypeDesc::UINT8;
+  // A float render of an 8-bit file was asked for its precision: keep it.
+  if (inputStorage.basetype == OIIO::TypeDesc::UINT8) return OIIO::TypeDesc::FLOAT;
+  return inputStorage;
+}
+
+void WriteRgbaImage(const std::string& path, const RgbaImage& image, const WriteRequest& request) {
+  CheckOutputFolder(path);
+  // The format is chosen by the final name; the temporary name has no
+  // meaningful extension.
+  auto output = OIIO::ImageOutput::create(path);
+  if (!output) FailWrite(path, "no image format is known for this file name");
+  const bool writeAlpha = output->supports("alpha") && (request.sourceHadAlpha || !image.alphaIsOpaque());
+  OIIO::ImageSpec spec(image.width, image.height, writeAlpha ? 4 : 3, request.storage);
+  if (writeAlpha) spec.alpha_channel = 3;
+  spec.attribute("oiio:UnassociatedAlpha", 1);  // written as read, see OpenInput
+  TempFile temp(path);
+  if (!output->open(temp.path(), spec)) FailWrite(path, FirstLine(output->geterror()));
+  const bool written = output->write_image(ChannelType(image.depth), image.pixels.data(),
+                                           static_cast<OIIO::stride_t>(image.pixelBytes()),
+                                           static_cast<OIIO::stride_t>(image.rowBytes()));
+  const bool closed = output->close();
+  if (!written || !closed) FailWrite(path, FirstLine(output->geterror()));
+  temp.commit();
+}
+
+}  // namespace lenstrove::cli

@@ -1,0 +1,377 @@
+#include "plugin_session.h"
+
+#include <unistd.h>
+
+#include <cfloat>
+#include <climits>
+#include <filesystem>
+#include <mutex>
+#include <stdexcept>
+#include <system_error>
+
+#include "host.h"
+#include "image.h"
+#include "plugin_module.h"
+#include "status.h"
+
+namespace lenstrove::cli {
+namespace fs = std::filesystem;
+namespace host = lenstrove::host;
+namespace {
+
+constexpr const char* kFilterContext = kOfxImageEffectContextFilter;
+
+// ---- reading descriptor properties ------------------------------------
+
+std::string StringProperty(const host::PropertySet& properties, const char* name, int index = 0) {
+  const host::Property* found = properties.Lookup(name);
+  if (found == nullptr || index >= static_cast<int>(found->values.size())) return "";
+  const std::string* text = std::get_if<std::string>(&found->values[index]);
+  return text != nullptr ? *text : "";
+}
+
+std::vector<std::string> StringValues(const host::PropertySet& properties, const char* name) {
+  std::vector<std::string> values;
+  if (const host::Property* found = properties.Lookup(name))
+    for (const host::PropertyValue& value : found->values)
+      if (const std::string* text = std::get_if<std::string>(&value)) values.push_back(*text);
+  return values;
+}
+
+// Plug-ins may store numbers as doubles or ints; both read as a double.
+std::optional<double> NumberProperty(const host::PropertySet& properties, const char* name) {
+  const host::Property* found = properties.Lookup(name);
+  if (found == nullptr || found->values.empty()) return std::nullopt;
+  if (const double* d = std::get_if<double>(&found->values[0])) return *d;
+  if (const int* i = std::get_if<int>(&found->values[0])) return static_cast<double>(*i);
+  return std::nullopt;
+}
+
+// "OfxBitDepthFloat" -> "float", "OfxImageContextFilter" -> "filter".
+std::string ShortName(const std::string& name, const std::string& prefix) {
+  if (name.compare(0, prefix.size(), prefix) != 0 || name.size() == prefix.size()) return name;
+  std::string rest = name.substr(prefix.size());
+  if (prefix != "OfxImageComponent") rest[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(rest[0])));
+  return rest;
+}
+
+std::vector<std::string> ShortNames(const std::vector<std::string>& names, const std::string& prefix) {
+  std::vector<std::string> shorter;
+  for (const std::string& name : names) shorter.push_back(ShortName(name, prefix));
+  return shorter;
+}
+
+ParameterType TypeOf(const std::string& ofxType) {
+  if (ofxType == kOfxParamTypeBoolean) return ParameterType::Boolean;
+  if (ofxType == kOfxParamTypeInteger) return ParameterType::Integer;
+  if (ofxType == kOfxParamTypeDouble) return ParameterType::Double;
+  if (ofxType == kOfxParamTypeChoice) return ParameterType::Choice;
+  if (ofxType == kOfxParamTypeString) return ParameterType::String;
+  if (ofxType == kOfxParamTypeGroup) return ParameterType::Group;
+  if (ofxType == kOfxParamTypePage) return ParameterType::Page;
+  return ParameterType::Other;
+}
+
+// The host's own limits for a parameter with no declared range mean "no
+// limit" and are not shown.
+std::optional<double> DeclaredLimit(const host::PropertySet& properties, const char* name) {
+  const std::optional<double> limit = NumberProperty(properties, name);
+  if (!limit || *limit <= -DBL_MAX || *limit >= DBL_MAX || *limit == INT_MIN || *limit == INT_MAX)
+    return std::nullopt;
+  return limit;
+}
+
+ParameterInfo DescribeParameter(const host::Param& param) {
+  const host::PropertySet& p = param.Properties();
+  ParameterInfo info;
+  info.name = param.Name();
+  info.typeName = param.Type();
+  info.type = TypeOf(param.Type());
+  info.label = StringProperty(p, kOfxPropLabel);
+  info.parent = StringProperty(p, kOfxParamPropParent);
+  info.defaultValue = NumberProperty(p, kOfxParamPropDefault);
+  info.minimum = DeclaredLimit(p, kOfxParamPropMin);
+  info.maximum = DeclaredLimit(p, kOfxParamPropMax);
+  info.animates = NumberProperty(p, kOfxParamPropAnimates).value_or(0.0) != 0.0;
+  return info;
+}
+
+ClipInfo DescribeClip(host::Clip& clip) {
+  const host::PropertySet& p = clip.Properties();
+  return {clip.Name(), ShortNames(StringValues(p, kOfxImageEffectPropSupportedComponents), "OfxImageComponent"),
+          NumberProperty(p, kOfxImageClipPropOptional).value_or(0.0) != 0.0};
+}
+
+PluginSummary Summarise(host::Plugin& plugin, const std::string& file) {
+  const OfxPlugin& record = plugin.Record();
+  const std::string label = StringProperty(plugin.Descriptor().Properties(), kOfxPropLabel);
+  return {plugin.Identifier(),
+          std::to_string(record.pluginVersionMajor) + "." + std::to_string(record.pluginVersionMinor),
+          label.empty() ? plugin.Identifier() : label, file};
+}
+
+PluginDescription Describe(host::Plugin& plugin, const std::string& file) {
+  PluginDescription d;
+  d.summary = Summarise(plugin, file);
+  const host::PropertySet& p = plugin.Descriptor().Properties();
+  d.grouping = StringProperty(p, kOfxImageEffectPluginPropGrouping);
+  d.contexts = ShortNames(plugin.SupportedContexts(), "OfxImageEffectContext");
+  d.depths = ShortNames(StringValues(p, kOfxImageEffectPropSupportedPixelDepths), "OfxBitDepth");
+  d.rendersInParallel = StringProperty(p, kOfxImageEffectPluginRenderThreadSafety) != kOfxImageEffectRenderUnsafe;
+  d.supportsTiles = NumberProperty(p, kOfxImageEffectPropSupportsTiles).value_or(1.0) != 0.0;
+  if (host::Effect* filter = plugin.ContextDescriptor(kFilterContext)) {
+    for (const auto& clip : filter->Clips()) d.clips.push_back(DescribeClip(*clip));
+    for (const auto& param : filter->Params().Params()) d.parameters.push_back(DescribeParameter(*param));
+  }
+  return d;
+}
+
+// ---- finding plug-ins ---------------------------------------------------
+
+std::string ProgramFolder() {
+  std::error_code error;
+  const fs::path self = fs::read_symlink("/proc/self/exe", error);
+  return error ? std::string() : self.parent_path().string();
+}
+
+bool RunningFromBuildTree() {
+#ifdef LENSTROVE_BUILD_PROGRAM_DIR
+  std::error_code error;
+  return fs::equivalent(ProgramFolder(), LENSTROVE_BUILD_PROGRAM_DIR, error);
+#else
+  return false;
+#endif
+}
+
+bool LooksLikePath(const std::string& which) {
+  const auto endsWith = [&](const std::string& tail) {
+    return which.size() >= tail.size() && which.compare(which.size() - tail.size(), tail.size(), tail) == 0;
+  };
+  return which.find('/') != std::string::npos || endsWith(".ofx") || endsWith(".ofx.bundle") ||
+         endsWith(".ofx.bundle/");
+}
+
+struct Located {
+  std::string bundle;
+  int index;
+};
+
+std::optional<Located> FindIdentifier(const std::string& identifier, std::vector<std::string>& problems) {
+  for (const std::string& bundle : host::FindBundles(PluginSearchFolders())) {
+    try {
+      host::PluginModule module(host::ResolveModulePath(bundle));
+      for (int i = 0; i < module.Count(); ++i) {
+        const OfxPlugin* record = module.Get(i);
+        if (record != nullptr && record->pluginIdentifier != nullptr && identifier == record->pluginIdentifier)
+          return Located{bundle, i};
+      }
+    } catch (const std::exception& error) {
+      problems.push_back(error.what());
+    }
+  }
+  return std::nullopt;
+}
+
+std::string JoinFolders(const std::vector<std::string>& folders) {
+  std::string text;
+  for (const std::string& folder : folders) text += (text.empty() ? "" : ", ") + folder;
+  return text;
+}
+
+// ---- images -------------------------------------------------------------
+
+const char* DepthName(PixelDepth depth) { return depth == PixelDepth::Byte ? kOfxBitDepthByte : kOfxBitDepthFloat; }
+
+// The file's rows run top down and OpenFX's bottom up: the image starts at
+// the file's last row and steps back one row at a time.
+host::Image WrapFileImage(const RgbaImage& picture) {
+  const OfxRectI bounds{0, 0, picture.width, picture.height};
+  const int rowBytes = static_cast<int>(picture.rowBytes());
+  void* bottomRow = const_cast<unsigned char*>(picture.fileRow(picture.height - 1));
+  return host::Image::External(bottomRow, bounds, -rowBytes, DepthName(picture.depth), kOfxImageComponentRGBA);
+}
+
+void CheckImageFitsOfx(const RgbaImage& picture) {
+  if (picture.rowBytes() > static_cast<std::size_t>(INT_MAX))
+    throw std::runtime_error("a row of " + std::to_string(picture.width) +
+                             " pixels is too wide for an OpenFX image at this depth");
+}
+
+std::string PluginFailure(const std::string& identifier, const host::PluginError& error) {
+  return "plug-in '" + identifier + "' answered " + host::StatusName(error.status()) + " to " + error.action();
+}
+
+// ---- the session objects --------------------------------------------------
+
+class HostInstance : public EffectInstance {
+ public:
+  HostInstance(host::Plugin& plugin, host::Effect& effect) : plugin_(plugin), effect_(effect) {}
+  ~HostInstance() override {
+    // A failing destroy cannot be reported from a destructor, and the
+    // instance is freed either way.
+    try {
+      plugin_.DestroyInstance(effect_);
+    } catch (const std::exception&) {
+      // Nothing more can be done for an instance that is going away.
+    }
+  }
+
+  void applySettings(const std::vector<ResolvedSetting>& settings) override {
+    for (const ResolvedSetting& setting : settings) apply(setting);
+  }
+
+  void render(const RgbaImage& source, RgbaImage& output, double time,
+              const std::vector<RenderWindow>& windows) override {
+    CheckImageFitsOfx(source);
+    host::Image sourceImage = WrapFileImage(source);
+    host::Image outputImage = WrapFileImage(output);
+    SetClip(kOfxImageEffectSimpleSourceClipName, &sourceImage, source.depth);
+    SetClip(kOfxImageEffectOutputClipName, &outputImage, output.depth);
+    try {
+      for (const RenderWindow& w : windows) plugin_.Render(effect_, {time, {w.x1, w.y1, w.x2, w.y2}}).Check();
+    } catch (const host::PluginError& error) {
+      DetachClips();
+      throw std::runtime_error(PluginFailure(plugin_.Identifier(), error));
+    }
+    DetachClips();
+  }
+
+ private:
+  void apply(const ResolvedSetting& setting) {
+    host::Param& param = effect_.Params().Get(setting.name);
+    if (setting.type == ParameterType::Double) {
+      if (setting.keyframes.empty()) param.SetDouble(setting.value);
+      for (const Keyframe& key : setting.keyframes) param.SetDoubleAt(key.time, key.value);
+    } else {
+      param.SetInt(static_cast<int>(setting.value));
+    }
+  }
+
+  void SetClip(const char* name, host::Image* image, PixelDepth depth) {
+    host::Clip* clip = effect_.FindClip(name);
+    if (clip == nullptr) throw std::runtime_error("plug-in '" + plugin_.Identifier() + "' has no " + name + " clip");
+    clip->Properties().Set(kOfxImageEffectPropPixelDepth, 0, std::string(DepthName(depth)));
+    clip->SetImage(image);
+  }
+
+  // The images live on the caller's stack: no clip may keep pointing at
+  // them after the render.
+  void DetachClips() {
+    for (const char* name : {kOfxImageEffectSimpleSourceClipName, kOfxImageEffectOutputClipName})
+      if (host::Clip* clip = effect_.FindClip(name)) clip->SetImage(nullptr);
+  }
+
+  host::Plugin& plugin_;
+  host::Effect& effect_;
+};
+
+class HostPlugin : public LoadedPlugin {
+ public:
+  HostPlugin(const std::string& path, int index) {
+    host_.Log().SetEnabled(false);  // a long render would otherwise keep every call
+    plugin_ = host_.Open(path, index);
+    description_ = Describe(*plugin_, host::ResolveModulePath(path));
+    if (plugin_->ContextDescriptor(kFilterContext) == nullptr)
+      throw std::runtime_error("plug-in '" + plugin_->Identifier() + "' is not a filter (its contexts: " +
+                               JoinFolders(description_.contexts) + ")");
+  }
+  ~HostPlugin() override {
+    try {
+      plugin_->Shutdown();
+    } catch (const std::exception&) {
+      // Unloading is the last thing the program does with the plug-in;
+      // there is nothing left to recover.
+    }
+    plugin_.reset();  // plug-ins go before their host
+  }
+
+  const PluginDescription& description() const override { return description_; }
+
+  std::unique_ptr<EffectInstance> createInstance() override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    try {
+      host::Effect& effect = plugin_->Instantiate(kFilterContext);
+      return std::make_unique<HostInstance>(*plugin_, effect);
+    } catch (const host::PluginError& error) {
+      throw std::runtime_error(PluginFailure(plugin_->Identifier(), error));
+    }
+  }
+
+ private:
+  host::Host host_;
+  std::unique_ptr<host::Plugin> plugin_;
+  PluginDescription description_;
+  std::mutex mutex_;
+};
+
+std::unique_ptr<LoadedPlugin> OpenAt(const std::string& path, int index, const std::string& asked) {
+  try {
+    return std::make_unique<HostPlugin>(path, index);
+  } catch (const host::PluginError& error) {
+    throw std::runtime_error("plug-in '" + asked + "' failed to start: it answered " +
+                             host::StatusName(error.status()) + " to " + error.action());
+  } catch (const host::HostError& error) {
+    throw std::runtime_error("cannot load plug-in '" + asked + "': " + error.what());
+  }
+}
+
+}  // namespace
+
+bool PluginDescription::supportsDepth(PixelDepth depth) const {
+  const std::string wanted = depth == PixelDepth::Byte ? "byte" : "float";
+  for (const std::string& d : depths)
+    if (d == wanted) return true;
+  return false;
+}
+
+std::vector<std::string> PluginSearchFolders() {
+  std::vector<std::string> folders = host::DefaultPluginFolders();
+#ifdef LENSTROVE_BUILD_BUNDLE_PARENT
+  // From the build tree, its fresh bundle comes before an installed one.
+  if (RunningFromBuildTree()) {
+    // The host library lists /usr/OFX/Plugins last.
+    const std::size_t insertAt = folders.empty() ? 0 : folders.size() - 1;
+    folders.insert(folders.begin() + static_cast<long>(insertAt), LENSTROVE_BUILD_BUNDLE_PARENT);
+  }
+#endif
+  return folders;
+}
+
+std::vector<PluginSummary> ListPlugins(std::vector<std::string>& problems) {
+  std::vector<PluginSummary> found;
+  host::Host scanner;
+  scanner.Log().SetEnabled(false);
+  for (const std::string& bundle : host::FindBundles(PluginSearchFolders())) {
+    try {
+      const std::string file = host::ResolveModulePath(bundle);
+      const int count = host::PluginModule(file).Count();
+      for (int i = 0; i < count; ++i) {
+        std::unique_ptr<host::Plugin> plugin = scanner.Open(bundle, i);
+        found.push_back(Summarise(*plugin, file));
+        plugin->Shutdown();
+      }
+    } catch (const std::exception& error) {
+      problems.push_back("warning: skipping '" + bundle + "': " + error.what());
+    }
+  }
+  return found;
+}
+
+std::unique_ptr<LoadedPlugin> OpenPlugin(const std::string& which) {
+  if (LooksLikePath(which)) {
+    std::error_code error;
+    if (!fs::exists(which, error)) throw std::runtime_error("plug-in file '" + which + "' does not exist");
+    return OpenAt(which, 0, which);
+  }
+  std::vector<std::string> problems;
+  const std::optional<Located> located = FindIdentifier(which, problems);
+  if (!located) {
+    std::string message = "unknown plug-in '" + which + "': none with that identifier in " +
+                          JoinFolders(PluginSearchFolders()) + " (see 'lenstrove list')";
+    for (const std::string& problem : problems) message += "\n  " + problem;
+    throw std::runtime_error(message);
+  }
+  return OpenAt(located->bundle, located->index, which);
+}
+
+}  // namespace lenstrove::cli

@@ -1,0 +1,84 @@
+#pragma once
+
+// The command's view of an OpenFX plug-in, built on the project's host
+// library: finding and loading a plug-in, what it describes, and instances
+// that render RGBA pictures held in memory as files store them.
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "image_file.h"
+#include "parameter_values.h"
+
+namespace lenstrove::cli {
+
+struct PluginSummary {
+  std::string identifier;
+  std::string version;  // "1.11"
+  std::string label;
+  std::string file;  // the .ofx module
+};
+
+struct ClipInfo {
+  std::string name;
+  std::vector<std::string> components;  // "RGBA", "Alpha", ...
+  bool optional = false;
+};
+
+struct PluginDescription {
+  PluginSummary summary;
+  std::string grouping;
+  std::vector<std::string> contexts;  // "filter", "general", ...
+  std::vector<std::string> depths;    // "byte", "float", ...
+  std::vector<ClipInfo> clips;        // as declared for the filter context
+  std::vector<ParameterInfo> parameters;  // in declaration order
+  // A plug-in that declares its renders unsafe gets one render at a time
+  // in the whole process; one without tile support gets whole frames.
+  bool rendersInParallel = true;
+  bool supportsTiles = true;
+  bool supportsDepth(PixelDepth depth) const;
+};
+
+// The folders searched for bundles, in order: OFX_PLUGIN_PATH's entries,
+// /usr/OFX/Plugins, then the build tree's bundle folder when the command
+// runs from the build tree.
+std::vector<std::string> PluginSearchFolders();
+
+// Every plug-in found on the search path. Modules that fail to load are
+// reported in `problems` instead of stopping the listing.
+std::vector<PluginSummary> ListPlugins(std::vector<std::string>& problems);
+
+// A rectangle of pixels in OpenFX coordinates (y up), x2 and y2 exclusive.
+struct RenderWindow {
+  int x1, y1, x2, y2;
+};
+
+class EffectInstance {
+ public:
+  virtual ~EffectInstance() = default;
+  // Sets every parameter given; the rest keep their defaults.
+  virtual void applySettings(const std::vector<ResolvedSetting>& settings) = 0;
+  // Renders `source` into `output` (same size and depth) at `time`, one
+  // render call per window. The pictures are handed over in place, top row
+  // first, as OpenFX images with a negative row stride. Throws
+  // std::runtime_error when the plug-in answers an error.
+  virtual void render(const RgbaImage& source, RgbaImage& output, double time,
+                      const std::vector<RenderWindow>& windows) = 0;
+};
+
+class LoadedPlugin {
+ public:
+  virtual ~LoadedPlugin() = default;
+  virtual const PluginDescription& description() const = 0;
+  // A filter-context instance. Instances of one plug-in may render at the
+  // same time on different threads; one instance renders one call at a time.
+  virtual std::unique_ptr<EffectInstance> createInstance() = 0;
+};
+
+// `which` is an identifier (looked up on the search path), a .ofx file or a
+// .ofx.bundle folder. Throws std::runtime_error for an unknown plug-in or a
+// module that does not load or describe itself.
+std::unique_ptr<LoadedPlugin> OpenPlugin(const std::string& which);
+
+}  // namespace lenstrove::cli

@@ -1,0 +1,135 @@
+#include "render_job.h"
+
+#include <algorithm>
+#include <atomic>
+#include <exception>
+#include <mutex>
+#include <stdexcept>
+#include <thread>
+
+namespace lenstrove::cli {
+namespace {
+
+const char* DepthWord(PixelDepth depth) { return depth == PixelDepth::Byte ? "byte" : "float"; }
+
+PixelDepth Other(PixelDepth depth) { return depth == PixelDepth::Byte ? PixelDepth::Float : PixelDepth::Byte; }
+
+// The grid's column count: the largest divisor of the tile count not above
+// its square root, so the tiles come out as square as possible.
+int GridColumns(int tiles) {
+  int columns = 1;
+  for (int c = 1; static_cast<long long>(c) * c <= tiles; ++c)
+    if (tiles % c == 0) columns = c;
+  return columns;
+}
+
+// Edges that split `length` into `parts` nearly equal spans.
+std::vector<int> Edges(int start, int length, int parts) {
+  std::vector<int> edges;
+  for (int i = 0; i <= parts; ++i)
+    edges.push_back(start + static_cast<int>(static_cast<long long>(length) * i / parts));
+  return edges;
+}
+
+// Everything one worker needs, shared between workers.
+struct SharedState {
+  SharedState(const RenderPlan& p, const PluginDescription& d, ProgressBar& b) : plan(p), description(d), progress(b) {}
+
+  const RenderPlan& plan;
+  const PluginDescription& description;
+  ProgressBar& progress;
+  std::atomic<std::size_t> nextTask{0};
+  std::atomic<bool> failed{false};
+  std::mutex errorMutex;
+  std::exception_ptr firstError;
+
+  void fail(std::exception_ptr error) {
+    std::lock_guard<std::mutex> lock(errorMutex);
+    if (!firstError) firstError = error;
+    failed = true;
+  }
+};
+
+void RenderTask(EffectInstance& instance, const FrameTask& task, SharedState& shared) {
+  const RenderPlan& plan = shared.plan;
+  const ImageFileInfo info = ReadImageInfo(task.input, plan.pixelLimit);
+  const PixelDepth depth = ChooseDepth(plan.depth, info.naturalDepth(), shared.description);
+  const RgbaImage source = ReadRgbaImage(task.input, depth, plan.pixelLimit);
+  RgbaImage output(source.width, source.height, depth);
+  const int tiles = shared.description.supportsTiles ? plan.tiles : 1;
+  instance.render(source, output, task.time, SplitIntoWindows(source.width, source.height, tiles));
+  WriteRgbaImage(task.output, output, {StorageForOutput(depth, info.storage), info.hasAlpha()});
+}
+
+void WorkLoop(EffectInstance& instance, SharedState& shared) {
+  try {
+    while (!shared.failed) {
+      const std::size_t index = shared.nextTask++;
+      if (index >= shared.plan.tasks.size()) return;
+      RenderTask(instance, shared.plan.tasks[index], shared);
+      shared.progress.frameDone();
+    }
+  } catch (...) {
+    shared.fail(std::current_exception());
+  }
+}
+
+// Instances are made and set up on the calling thread, before any render:
+// a plug-in may not expect instance creation to race with rendering.
+std::vector<std::unique_ptr<EffectInstance>> MakeInstances(LoadedPlugin& plugin, const RenderPlan& plan,
+                                                           int count) {
+  std::vector<std::unique_ptr<EffectInstance>> instances;
+  for (int i = 0; i < count; ++i) {
+    instances.push_back(plugin.createInstance());
+    instances.back()->applySettings(plan.settings);
+  }
+  return instances;
+}
+
+}  // namespace
+
+int WorkerCount(int requested, std::size_t taskCount) {
+  int workers = requested > 0 ? requested : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+  return static_cast<int>(std::max<std::size_t>(1, std::min<std::size_t>(workers, taskCount)));
+}
+
+PixelDepth ChooseDepth(DepthChoice choice, PixelDepth natural, const PluginDescription& plugin) {
+  if (choice != DepthChoice::Auto) {
+    const PixelDepth wanted = choice == DepthChoice::Byte ? PixelDepth::Byte : PixelDepth::Float;
+    if (!plugin.supportsDepth(wanted))
+      throw std::runtime_error("plug-in '" + plugin.summary.identifier + "' does not render at " +
+                               DepthWord(wanted) + " depth");
+    return wanted;
+  }
+  if (plugin.supportsDepth(natural)) return natural;
+  if (plugin.supportsDepth(Other(natural))) return Other(natural);
+  throw std::runtime_error("plug-in '" + plugin.summary.identifier + "' renders at neither byte nor float depth");
+}
+
+std::vector<RenderWindow> SplitIntoWindows(int width, int height, int tiles) {
+  tiles = std::max(1, tiles);
+  const int fewer = GridColumns(tiles), more = tiles / fewer;
+  // More cuts across the longer side keep the tiles near square.
+  const int columns = std::min(width >= height ? more : fewer, std::max(1, width));
+  const int rows = std::min(width >= height ? fewer : more, std::max(1, height));
+  const std::vector<int> xs = Edges(0, width, columns);
+  const std::vector<int> ys = Edges(0, height, rows);
+  std::vector<RenderWindow> windows;
+  for (int r = 0; r < rows; ++r)
+    for (int c = 0; c < columns; ++c) windows.push_back({xs[c], ys[r], xs[c + 1], ys[r + 1]});
+  return windows;
+}
+
+void RunRenderPlan(LoadedPlugin& plugin, const RenderPlan& plan, ProgressBar& progress) {
+  if (plan.tasks.empty()) return;
+  const int workers = plugin.description().rendersInParallel ? WorkerCount(plan.jobs, plan.tasks.size()) : 1;
+  std::vector<std::unique_ptr<EffectInstance>> instances = MakeInstances(plugin, plan, workers);
+  SharedState shared{plan, plugin.description(), progress};
+  std::vector<std::thread> threads;
+  for (int i = 1; i < workers; ++i) threads.emplace_back(WorkLoop, std::ref(*instances[i]), std::ref(shared));
+  WorkLoop(*instances[0], shared);
+  for (std::thread& thread : threads) thread.join();
+  if (shared.firstError) std::rethrow_exception(shared.firstError);
+}
+
+}  // namespace lenstrove::cli

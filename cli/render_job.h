@@ -1,0 +1,47 @@
+#pragma once
+
+// Rendering a list of frames: each worker thread owns one plug-in instance
+// (the plug-in's default thread safety allows one render per instance at a
+// time) and takes the next frame until none is left or one has failed.
+
+#include <cstdint>
+#include <vector>
+
+#include "arguments.h"
+#include "image_file.h"
+#include "parameter_values.h"
+#include "plugin_session.h"
+#include "progress.h"
+#include "sequence.h"
+
+namespace lenstrove::cli {
+
+struct RenderPlan {
+  std::vector<FrameTask> tasks;
+  std::vector<ResolvedSetting> settings;
+  DepthChoice depth = DepthChoice::Auto;
+  int tiles = 1;
+  int jobs = 0;  // 0: one per processor core
+  std::int64_t pixelLimit = kDefaultPixelLimit;
+};
+
+// Renders every task. On the first failure the other workers stop after
+// their current frame and the error is thrown; frames already written stay
+// (each is complete), the failed one leaves no file.
+void RunRenderPlan(LoadedPlugin& plugin, const RenderPlan& plan, ProgressBar& progress);
+
+// The depth to render a file at: the one asked for, or for Auto the file's
+// natural depth, falling back to the other one when the plug-in lacks it.
+// Throws when the plug-in supports neither the one asked for nor (for Auto)
+// any of the two.
+PixelDepth ChooseDepth(DepthChoice choice, PixelDepth natural, const PluginDescription& plugin);
+
+// The frame split into `tiles` render windows covering every pixel once: a
+// grid as square as the count allows (4 gives 2x2, 6 gives 2x3, 7 gives 7
+// bands), never more windows than rows or columns allow.
+std::vector<RenderWindow> SplitIntoWindows(int width, int height, int tiles);
+
+// How many workers to start for this many tasks.
+int WorkerCount(int requested, std::size_t taskCount);
+
+}  // namespace lenstrove::cli

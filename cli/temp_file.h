@@ -1,0 +1,35 @@
+#pragma once
+
+// A file written under a temporary name and moved into place only when it
+// is complete. Until then the name is on a list that an interrupt (Ctrl-C,
+// SIGTERM) clears, so a stopped render leaves no half-written picture.
+
+#include <string>
+
+namespace lenstrove::cli {
+
+class TempFile {
+ public:
+  // The temporary name lies in the same folder as finalPath, so the rename
+  // never crosses file systems, and starts with a dot so it stays out of
+  // sequence scans and file browsers.
+  explicit TempFile(std::string finalPath);
+  ~TempFile();  // removes the temporary file unless it was committed
+  TempFile(const TempFile&) = delete;
+  TempFile& operator=(const TempFile&) = delete;
+
+  const std::string& path() const { return tempPath_; }
+  // Renames the temporary file to the final name. Throws on failure.
+  void commit();
+
+ private:
+  std::string finalPath_;
+  std::string tempPath_;
+  int slot_;
+  bool committed_ = false;
+};
+
+// Installs the SIGINT/SIGTERM handler that removes unfinished files.
+void RemoveUnfinishedFilesOnInterrupt();
+
+}  // namespace lenstrove::cli

@@ -1,0 +1,45 @@
+# The bundle's metadata and icon, in the build tree and in the install, and
+# the Debian package made by `cpack -G DEB`.
+#
+# A host reads Contents/Info.plist and shows Contents/Resources/ID.png as
+# the plug-in's icon, ID being the plug-in identifier. Both are put into the
+# build tree's bundle at configure time, so the build tree holds a complete
+# bundle that a host can be pointed at.
+
+set(LENSTROVE_PLUGIN_BINARY QelLenstrove.ofx)
+set(_lenstrove_icon ${PROJECT_SOURCE_DIR}/packaging/${LENSTROVE_PLUGIN_IDENTIFIER}.png)
+set(_lenstrove_bundle_install ${LENSTROVE_OFX_INSTALL_DIR}/${LENSTROVE_BUNDLE_NAME})
+
+configure_file(${PROJECT_SOURCE_DIR}/packaging/Info.plist.in ${LENSTROVE_BUNDLE_DIR}/Contents/Info.plist @ONLY)
+configure_file(${_lenstrove_icon} ${LENSTROVE_BUNDLE_DIR}/Contents/Resources/${LENSTROVE_PLUGIN_IDENTIFIER}.png
+               COPYONLY)
+
+install(FILES ${LENSTROVE_BUNDLE_DIR}/Contents/Info.plist
+        DESTINATION ${_lenstrove_bundle_install}/Contents COMPONENT plugin)
+install(FILES ${_lenstrove_icon}
+        DESTINATION ${_lenstrove_bundle_install}/Contents/Resources COMPONENT plugin)
+
+set(CPACK_PACKAGE_NAME lenstrove)
+set(CPACK_PACKAGE_VENDOR "Qel")
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Qel Lenstrove OpenFX framing aids and the lenstrove command")
+# CPack puts the summary line in front of this text itself.
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "Qel Lenstrove is an OpenFX image-effect plug-in that draws framing aids
+(skin-tone line and patches, an 18% gray band, thirds, golden-ratio and
+crosshair guides, 1.85, 2.35 and 2.39 crop bars) and two exposure views
+(false colour, legal levels). The bundle installs under /usr/OFX/Plugins,
+where editing applications look for OpenFX plug-ins.
+.
+The lenstrove command runs OpenFX filter plug-ins over image files and
+numbered sequences, and renders a demo of every aid.")
+set(CPACK_PACKAGE_CONTACT "Lenstrove maintainers <lenstrove@localhost>")
+set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+# The plug-in needs only libc and libm; the command needs OpenImageIO.
+# dpkg-shlibdeps works out the exact package names and versions.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The demo's contact sheet writes its labels in DejaVu Sans.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS fonts-dejavu-core)
+set(CPACK_PACKAGING_INSTALL_PREFIX ${CMAKE_INSTALL_PREFIX})
+set(CPACK_STRIP_FILES ON)
+include(CPack)
