@@ -1,8 +1,12 @@
 #include "image_file.h"
 
+#include <OpenImageIO/filesystem.h>
 #include <OpenImageIO/imageio.h>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <stdexcept>
@@ -98,6 +102,31 @@ void CheckOutputFolder(const std::string& path) {
   if (fs::is_directory(path, error)) FailWrite(path, "it is a folder");
 }
 
+// Writes `bytes` to `file` and makes sure they reached the disk; a full or
+// read-only file system or an I/O error fails, naming `path`.
+void WriteWholeFile(const std::string& path, const std::string& file, const std::vector<unsigned char>& bytes) {
+  const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) FailWrite(path, std::strerror(errno));
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      const int error = n < 0 ? errno : ENOSPC;
+      ::close(fd);
+      FailWrite(path, std::strerror(error));
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  // Some file systems report a full disk only when the data is flushed.
+  if (::fsync(fd) != 0 && errno != EINVAL) {
+    const int error = errno;
+    ::close(fd);
+    FailWrite(path, std::strerror(error));
+  }
+  if (::close(fd) != 0) FailWrite(path, std::strerror(errno));
+}
+
 }  // namespace
 
 std::size_t BytesPerChannel(PixelDepth depth) { return depth == PixelDepth::Byte ? 1 : 4; }
@@ -140,6 +169,10 @@ RgbaImage ReadRgbaImage(const std::string& path, PixelDepth depth, std::int64_t 
                          static_cast<OIIO::stride_t>(image.pixelBytes()),
                          static_cast<OIIO::stride_t>(image.rowBytes())))
     FailRead(path, FirstLine(input->geterror()));
+  // Some readers finish a damaged file anyway and only record why: a
+  // truncated JPEG comes back "read", its missing part filled with gray.
+  // A picture that is partly made up is refused like one that is missing.
+  if (input->has_error()) FailRead(path, FirstLine(input->geterror()));
   CompleteRgba(image, info.channels);
   return image;
 }
@@ -162,12 +195,19 @@ void WriteRgbaImage(const std::string& path, const RgbaImage& image, const Write
   if (writeAlpha) spec.alpha_channel = 3;
   spec.attribute("oiio:UnassociatedAlpha", 1);  // written as read, see OpenInput
   TempFile temp(path);
+  // Writers encode into memory and the file is written here: not every
+  // writer notices a failed write (PNG reports success on a full disk,
+  // libjpeg's writer ends the process), so the bytes go to disk through
+  // calls whose every failure is checked.
+  OIIO::Filesystem::IOVecOutput encoded;
+  const bool inMemory = output->supports("ioproxy") && output->set_ioproxy(&encoded);
   if (!output->open(temp.path(), spec)) FailWrite(path, FirstLine(output->geterror()));
   const bool written = output->write_image(ChannelType(image.depth), image.pixels.data(),
                                            static_cast<OIIO::stride_t>(image.pixelBytes()),
                                            static_cast<OIIO::stride_t>(image.rowBytes()));
   const bool closed = output->close();
   if (!written || !closed) FailWrite(path, FirstLine(output->geterror()));
+  if (inMemory) WriteWholeFile(path, temp.path(), encoded.buffer());
   temp.commit();
 }
 

@@ -52,7 +52,7 @@ Image::Image(const OfxRectI& bounds, const std::string& depth, const std::string
 
 Image::Image(const OfxRectI& bounds, const std::string& depth, const std::string& components, int row_bytes)
     : Image(bounds, depth, components, row_bytes, nullptr) {
-  int64_t tight = int64_t{Width()} * PixelBytes();
+  int64_t tight = Width() * PixelBytes();
   if (tight > std::numeric_limits<int>::max()) throw HostError("image rows are too wide");
   if (row_bytes_ == 0) row_bytes_ = static_cast<int>(tight);
   if (std::abs(int64_t{row_bytes_}) < tight) {
@@ -74,7 +74,7 @@ void Image::Allocate() {
   size_t row_used = size_t(Width()) * PixelBytes();
   storage_.assign(2 * kGuardSize + stride * Height(), kGuardByte);
   unsigned char* lowest_row = storage_.data() + kGuardSize;
-  for (int row = 0; row < Height(); ++row) std::memset(lowest_row + row * stride, 0, row_used);
+  for (int64_t row = 0; row < Height(); ++row) std::memset(lowest_row + row * stride, 0, row_used);
   bool top_down = row_bytes_ < 0 && Height() > 0;
   data_ = top_down ? lowest_row + (Height() - 1) * stride : lowest_row;
 }
@@ -130,7 +130,7 @@ bool Image::GuardsIntact() const {
   size_t row_used = size_t(Width()) * PixelBytes();
   const unsigned char* lowest_row = storage_.data() + kGuardSize;
   if (!AllGuard(storage_.data(), lowest_row)) return false;
-  for (int row = 0; row < Height(); ++row) {
+  for (int64_t row = 0; row < Height(); ++row) {
     const unsigned char* start = lowest_row + row * stride;
     if (!AllGuard(start + row_used, start + stride)) return false;
   }

@@ -71,8 +71,9 @@ class Image {
   void Allocate();
   void DescribeInProperties(const std::string& depth, const std::string& components);
   unsigned char* Channel(int x, int y, int channel, int channel_bytes) const;
-  int Width() const { return bounds_.x2 - bounds_.x1; }
-  int Height() const { return bounds_.y2 - bounds_.y1; }
+  // In 64 bits: bounds may span the whole int range, whose width overflows int.
+  int64_t Width() const { return int64_t{bounds_.x2} - bounds_.x1; }
+  int64_t Height() const { return int64_t{bounds_.y2} - bounds_.y1; }
 
   OfxRectI bounds_;
   int channel_bytes_;
