@@ -30,11 +30,11 @@ OIIO::ImageBuf ReadAsRgb(const std::string& path) {
 
 // The picture scaled to fit the cell, keeping its proportions.
 OIIO::ImageBuf FitInCell(const OIIO::ImageBuf& picture, const SheetLayout& layout) {
-  const OIIO::ImageSpec& spec = picture.spec();
-  const double scale = std::min(static_cast<double>(layout.cellWidth) / spec.width,
-                                static_cast<double>(layout.cellHeight) / spec.height);
-  const int width = std::max(1, static_cast<int>(spec.width * scale + 0.5));
-  const int height = std::max(1, static_cast<int>(spec.height * scale + 0.5));
+  const OIIO::ImageSpec& header = picture.spec();
+  const double scale = std::min(static_cast<double>(layout.cellWidth) / header.width,
+                                static_cast<double>(layout.cellHeight) / header.height);
+  const int width = std::max(1, static_cast<int>(header.width * scale + 0.5));
+  const int height = std::max(1, static_cast<int>(header.height * scale + 0.5));
   return OIIO::ImageBufAlgo::resize(picture, "", 0.0f, OIIO::ROI(0, width, 0, height, 0, 1, 0, 3));
 }
 
@@ -64,8 +64,9 @@ OIIO::ImageBuf BlankSheet(std::size_t count, const SheetLayout& layout) {
 // above their label, whatever their proportions.
 bool PlaceEntry(OIIO::ImageBuf& sheet, const SheetEntry& entry, Cell cell, const SheetLayout& layout) {
   const OIIO::ImageBuf thumbnail = FitInCell(ReadAsRgb(entry.path), layout);
-  const int x = cell.x + (layout.cellWidth - thumbnail.spec().width) / 2;
-  const int y = cell.y + layout.cellHeight - thumbnail.spec().height;
+  const OIIO::ROI size = thumbnail.roi();
+  const int x = cell.x + (layout.cellWidth - size.width()) / 2;
+  const int y = cell.y + layout.cellHeight - size.height();
   OIIO::ImageBufAlgo::paste(sheet, x, y, 0, 0, thumbnail);
   const int baseline = cell.y + layout.cellHeight + layout.labelHeight - 8;
   return OIIO::ImageBufAlgo::render_text(sheet, cell.x + layout.cellWidth / 2, baseline, entry.label,

@@ -51,22 +51,22 @@ std::unique_ptr<OIIO::ImageInput> OpenInput(const std::string& path) {
 }
 
 ImageFileInfo InfoFromSpec(const std::string& path, const OIIO::ImageInput& input, std::int64_t pixelLimit) {
-  const OIIO::ImageSpec& spec = input.spec();
-  if (spec.deep) FailRead(path, "deep images are not supported");
-  if (spec.width <= 0 || spec.height <= 0 || spec.depth > 1 || spec.nchannels <= 0)
+  const OIIO::ImageSpec& header = input.spec();
+  if (header.deep) FailRead(path, "deep images are not supported");
+  if (header.width <= 0 || header.height <= 0 || header.depth > 1 || header.nchannels <= 0)
     FailRead(path, "its header declares no usable picture size");
   // Checked in 64 bits before anything is allocated: a forged header must
   // not be able to make the program ask for terabytes.
-  const std::int64_t pixels = std::int64_t{spec.width} * spec.height;
+  const std::int64_t pixels = std::int64_t{header.width} * header.height;
   if (pixels > pixelLimit)
-    FailRead(path, "its declared size " + std::to_string(spec.width) + "x" + std::to_string(spec.height) +
+    FailRead(path, "its declared size " + std::to_string(header.width) + "x" + std::to_string(header.height) +
                        " is above the limit of " + std::to_string(pixelLimit) +
                        " pixels (raise it with --max-pixels)");
   ImageFileInfo info;
-  info.width = spec.width;
-  info.height = spec.height;
-  info.channels = spec.nchannels;
-  info.storage = spec.format;
+  info.width = header.width;
+  info.height = header.height;
+  info.channels = header.nchannels;
+  info.storage = header.format;
   info.formatName = input.format_name();
   return info;
 }
@@ -191,9 +191,9 @@ void WriteRgbaImage(const std::string& path, const RgbaImage& image, const Write
   auto output = OIIO::ImageOutput::create(path);
   if (!output) FailWrite(path, "no image format is known for this file name");
   const bool writeAlpha = output->supports("alpha") && (request.sourceHadAlpha || !image.alphaIsOpaque());
-  OIIO::ImageSpec spec(image.width, image.height, writeAlpha ? 4 : 3, request.storage);
-  if (writeAlpha) spec.alpha_channel = 3;
-  spec.attribute("oiio:UnassociatedAlpha", 1);  // written as read, see OpenInput
+  OIIO::ImageSpec header(image.width, image.height, writeAlpha ? 4 : 3, request.storage);
+  if (writeAlpha) header.alpha_channel = 3;
+  header.attribute("oiio:UnassociatedAlpha", 1);  // written as read, see OpenInput
   TempFile temp(path);
   // Writers encode into memory and the file is written here: not every
   // writer notices a failed write (PNG reports success on a full disk,
@@ -201,7 +201,7 @@ void WriteRgbaImage(const std::string& path, const RgbaImage& image, const Write
   // calls whose every failure is checked.
   OIIO::Filesystem::IOVecOutput encoded;
   const bool inMemory = output->supports("ioproxy") && output->set_ioproxy(&encoded);
-  if (!output->open(temp.path(), spec)) FailWrite(path, FirstLine(output->geterror()));
+  if (!output->open(temp.path(), header)) FailWrite(path, FirstLine(output->geterror()));
   const bool written = output->write_image(ChannelType(image.depth), image.pixels.data(),
                                            static_cast<OIIO::stride_t>(image.pixelBytes()),
                                            static_cast<OIIO::stride_t>(image.rowBytes()));

@@ -53,10 +53,11 @@ Picture ReadPicture(const std::string& path) {
     ADD_FAILURE() << "cannot open " << path;
     return p;
   }
-  p.width = in->spec().width;
-  p.height = in->spec().height;
-  p.channels = in->spec().nchannels;
-  p.format = in->spec().format;
+  const OIIO::ImageSpec& header = in->spec();
+  p.width = header.width;
+  p.height = header.height;
+  p.channels = header.nchannels;
+  p.format = header.format;
   p.samples.resize(static_cast<std::size_t>(p.width) * p.height * p.channels);
   EXPECT_TRUE(in->read_image(0, 0, 0, p.channels, OIIO::TypeDesc::FLOAT, p.samples.data()));
   return p;
@@ -67,8 +68,9 @@ std::vector<unsigned char> ReadRaw(const std::string& path) {
   const OIIO::ImageSpec config = UnassociatedConfig();
   auto in = OIIO::ImageInput::open(path, &config);
   if (!in) return {};
-  std::vector<unsigned char> raw(in->spec().image_bytes());
-  in->read_image(0, 0, 0, in->spec().nchannels, in->spec().format, raw.data());
+  const OIIO::ImageSpec& header = in->spec();
+  std::vector<unsigned char> raw(header.image_bytes());
+  in->read_image(0, 0, 0, header.nchannels, header.format, raw.data());
   return raw;
 }
 
@@ -81,9 +83,9 @@ void WritePicture(const std::string& path, int w, int h, int channels, OIIO::Typ
       for (int c = 0; c < channels; ++c) samples.push_back(sample(x, y, c));
   auto out = OIIO::ImageOutput::create(path);
   ASSERT_TRUE(out);
-  OIIO::ImageSpec spec(w, h, channels, type);
-  spec.attribute("oiio:UnassociatedAlpha", 1);
-  ASSERT_TRUE(out->open(path, spec));
+  OIIO::ImageSpec header(w, h, channels, type);
+  header.attribute("oiio:UnassociatedAlpha", 1);
+  ASSERT_TRUE(out->open(path, header));
   ASSERT_TRUE(out->write_image(OIIO::TypeDesc::FLOAT, samples.data()));
   ASSERT_TRUE(out->close());
 }

@@ -31,9 +31,9 @@ class ImageFileTest : public ::testing::Test {
                 const std::vector<Sample>& samples) {
     auto out = OIIO::ImageOutput::create(path(name));
     ASSERT_TRUE(out);
-    OIIO::ImageSpec spec(w, h, channels, type);
-    spec.attribute("oiio:UnassociatedAlpha", 1);  // the samples as given
-    ASSERT_TRUE(out->open(path(name), spec));
+    OIIO::ImageSpec header(w, h, channels, type);
+    header.attribute("oiio:UnassociatedAlpha", 1);  // the samples as given
+    ASSERT_TRUE(out->open(path(name), header));
     ASSERT_TRUE(out->write_image(OIIO::BaseTypeFromC<Sample>::value, samples.data()));
     ASSERT_TRUE(out->close());
   }

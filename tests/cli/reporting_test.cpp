@@ -84,8 +84,8 @@ TEST(ContactSheet, PicturesSitInAGridWithLabelsDrawnUnderThem) {
   ASSERT_TRUE(WriteContactSheet(folder + "/sheet.png", entries, layout));
   OIIO::ImageBuf sheet(folder + "/sheet.png");
   ASSERT_TRUE(sheet.read());
-  EXPECT_EQ(sheet.spec().width, 5 + 2 * 45);
-  EXPECT_EQ(sheet.spec().height, 5 + 2 * 65);
+  EXPECT_EQ(sheet.roi().width(), 5 + 2 * 45);
+  EXPECT_EQ(sheet.roi().height(), 5 + 2 * 65);
   float pixel[3];
   // The first picture is scaled to 40x20 and sits at the bottom of its
   // 40x40 cell, above the label.
