@@ -50,6 +50,16 @@ std::unique_ptr<OIIO::ImageInput> OpenInput(const std::string& path) {
   return input;
 }
 
+// The pixels a reader decodes at once: a tile, or a strip of rows in a TIFF
+// file. Readers allocate a whole chunk before they look at the data, so a
+// forged chunk size must be refused like a forged picture size.
+std::int64_t DeclaredChunkPixels(const OIIO::ImageSpec& header) {
+  if (header.tile_width > 0)
+    return std::int64_t{header.tile_width} * std::max(header.tile_height, 1) * std::max(header.tile_depth, 1);
+  const std::int64_t rowsPerStrip = static_cast<unsigned int>(header.get_int_attribute("tiff:RowsPerStrip", 0));
+  return std::int64_t{header.width} * rowsPerStrip;
+}
+
 ImageFileInfo InfoFromSpec(const std::string& path, const OIIO::ImageInput& input, std::int64_t pixelLimit) {
   const OIIO::ImageSpec& header = input.spec();
   if (header.deep) FailRead(path, "deep images are not supported");
@@ -62,6 +72,9 @@ ImageFileInfo InfoFromSpec(const std::string& path, const OIIO::ImageInput& inpu
     FailRead(path, "its declared size " + std::to_string(header.width) + "x" + std::to_string(header.height) +
                        " is above the limit of " + std::to_string(pixelLimit) +
                        " pixels (raise it with --max-pixels)");
+  if (DeclaredChunkPixels(header) > pixelLimit)
+    FailRead(path, "its declared strip or tile of " + std::to_string(DeclaredChunkPixels(header)) +
+                       " pixels is above the limit of " + std::to_string(pixelLimit) + " pixels");
   ImageFileInfo info;
   info.width = header.width;
   info.height = header.height;

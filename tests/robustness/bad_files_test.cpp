@@ -203,6 +203,13 @@ TEST_F(BadFiles, DeclaredSizesAreCheckedBeforeAnyPixelIsRead) {
   for (const fs::path& p : {absurd, largest, zeroWidth}) fs::remove(p);
 }
 
+// A TIFF of 62979 x 4 pixels whose header claims strips of 65311 rows: the
+// reader would allocate the whole strip, about 49 GB, before decoding it.
+TEST_F(BadFiles, AForgedStripSizeIsRefusedLikeAForgedPictureSize) {
+  const fs::path forged = fs::path(__FILE__).parent_path() / "data" / "forged-strip.tif";
+  ExpectRefused(forged, "out.png", "declared strip or tile");
+}
+
 TEST_F(BadFiles, OutputsThatCannotBeWrittenLeaveNothingBehind) {
   // A parent that is a regular file fails for root as for anyone.
   const fs::path notAFolder = out_ / "plain-file";
