@@ -4,6 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc)
+scripts/install-deps.sh
 
 run_suite() {
   local dir=$1; shift
