@@ -5,18 +5,13 @@
 
 #include <limits>
 
+#include "render/color_constants.h"
 #include "render/stages.h"
 
 namespace lenstrove {
 namespace {
 
-// ITU-R BT.709 luma weights.
-constexpr float kLumaWeightRed = 0.2126f;
-constexpr float kLumaWeightGreen = 0.7152f;
-constexpr float kLumaWeightBlue = 0.0722f;
-
-constexpr float kLegalScale = 219.0f / 255.0f;
-constexpr float kLegalOffset = 16.0f / 255.0f;
+using namespace color;
 
 constexpr float kInfinity = std::numeric_limits<float>::infinity();
 
@@ -25,18 +20,18 @@ struct FalseColorBand {
   bool lowClosed;
   float high;
   bool highClosed;
-  float r, g, b;
+  Rgb colour;
 };
 
 // Tested in order; the first match paints the pixel. Luma outside every band
 // stays a plain gray. The outer bands reach to the infinities, so a float
 // picture's super-whites read red and its negatives purple.
 constexpr FalseColorBand kFalseColorBands[] = {
-    {-kInfinity, true, 0.05f, false, 0.5f, 0.0f, 0.5f},  // purple: crushed blacks
-    {0.05f, true, 0.1f, false, 0.0f, 0.0f, 1.0f},        // blue: deep shadows
-    {0.4f, true, 0.45f, true, 0.0f, 1.0f, 0.0f},         // green: middle gray
-    {0.52f, true, 0.58f, true, 1.0f, 0.4f, 0.6f},        // pink: skin
-    {0.95f, false, kInfinity, true, 1.0f, 0.0f, 0.0f},   // red: clipping
+    {-kInfinity, true, kPurpleBelow, false, kFalseColorBandColors[0]},
+    {kPurpleBelow, true, kBlueBelow, false, kFalseColorBandColors[1]},
+    {kGreenFrom, true, kGreenTo, true, kFalseColorBandColors[2]},
+    {kPinkFrom, true, kPinkTo, true, kFalseColorBandColors[3]},
+    {kRedAbove, false, kInfinity, true, kFalseColorBandColors[4]},
 };
 
 bool InBand(float luma, const FalseColorBand& band) {
@@ -53,9 +48,9 @@ void ApplyFalseColor(WorkPixel& pixel, int32_t, int32_t, const FrameGeometry&, c
   pixel.R = pixel.G = pixel.B = luma;
   for (const FalseColorBand& band : kFalseColorBands) {
     if (!InBand(luma, band)) continue;
-    pixel.R = band.r;
-    pixel.G = band.g;
-    pixel.B = band.b;
+    pixel.R = band.colour.r;
+    pixel.G = band.colour.g;
+    pixel.B = band.colour.b;
     return;
   }
 }

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "render/color_constants.h"
 #include "render/geometry_math.h"
 #include "render/pixel_format.h"
 #include "render/row_kernels.h"
@@ -186,8 +187,10 @@ class RowRenderer {
     for (int bar = 0; bar < 2; ++bar)
       for (int band = 0; band < 5; ++band) {
         uint32_t bytes = 0;
+        const color::Rgb& rgb = color::kFalseColorBandColors[band];
+        const float channels[3] = {rgb.r, rgb.g, rgb.b};
         for (int c = 0; c < 3; ++c) {
-          const float colour = fast::kFalseColorBandColors[band][c];
+          const float colour = channels[c];
           const float value = bar ? colour * recipe_.factor : colour;
           bytes |= uint32_t{PixelFormat<PixelLayout::ByteRGBA>::ToByte(value)} << (8 * c);
         }

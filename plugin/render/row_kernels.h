@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "render/color_constants.h"
 #include "render/render_types.h"
 
 namespace lenstrove {
@@ -26,10 +27,6 @@ struct RunRecipe {
   // bytes (alpha byte zero), outside bar rows [0] and on them [1].
   uint32_t falseColorBandBytes[2][5] = {};
 };
-
-// The false-colour band colours in the order the bands are tested.
-constexpr float kFalseColorBandColors[5][3] = {
-    {0.5f, 0.0f, 0.5f}, {0.0f, 0.0f, 1.0f}, {0.0f, 1.0f, 0.0f}, {1.0f, 0.4f, 0.6f}, {1.0f, 0.0f, 0.0f}};
 
 // Writes count pixels from source to output; x and y are the first pixel's
 // coordinates. With stream set the kernel may bypass the cache for its stores
