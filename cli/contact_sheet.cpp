@@ -30,11 +30,11 @@ OIIO::ImageBuf ReadAsRgb(const std::string& path) {
 
 // The picture scaled to fit the cell, keeping its proportions.
 OIIO::ImageBuf FitInCell(const OIIO::ImageBuf& picture, const SheetLayout& layout) {
-  const OIIO::ImageSpec& header = picture.spec();
-  const double scale = std::min(static_cast<double>(layout.cellWidth) / header.width,
-                                static_cast<double>(layout.cellHeight) / header.height);
-  const int width = std::max(1, static_cast<int>(header.width * scale + 0.5));
-  const int height = std::max(1, static_cast<int>(header.height * scale + 0.5));
+  const OIIO::ROI size = picture.roi();
+  const double scale = std::min(static_cast<double>(layout.cellWidth) / size.width(),
+                                static_cast<double>(layout.cellHeight) / size.height());
+  const int width = std::max(1, static_cast<int>(size.width() * scale + 0.5));
+  const int height = std::max(1, static_cast<int>(size.height() * scale + 0.5));
   return OIIO::ImageBufAlgo::resize(picture, "", 0.0f, OIIO::ROI(0, width, 0, height, 0, 1, 0, 3));
 }
 
