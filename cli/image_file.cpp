@@ -36,7 +36,13 @@ std::string FirstLine(std::string text) {
   return text.empty() ? "unknown error" : text;
 }
 
-std::unique_ptr<OIIO::ImageInput> OpenInput(const std::string& path) {
+// A file opened for reading, with the header its reader found.
+struct OpenedInput {
+  std::unique_ptr<OIIO::ImageInput> reader;
+  OIIO::ImageSpec header;
+};
+
+OpenedInput OpenInput(const std::string& path) {
   std::error_code error;
   if (!fs::exists(path, error)) FailRead(path, "no such file");
   if (fs::is_directory(path, error)) FailRead(path, "it is a folder");
@@ -45,8 +51,14 @@ std::unique_ptr<OIIO::ImageInput> OpenInput(const std::string& path) {
   // changes the colour of every partly transparent pixel.
   OIIO::ImageSpec config;
   config.attribute("oiio:UnassociatedAlpha", 1);
-  auto input = OIIO::ImageInput::open(path, &config);
-  if (!input) FailRead(path, FirstLine(OIIO::geterror()));
+  // Creating the reader opens the file with every format that might read
+  // it, whatever its name says; opening it again with the chosen reader
+  // hands over the header, metadata included.
+  OpenedInput input;
+  input.reader = OIIO::ImageInput::create(path, true, &config);
+  if (!input.reader) FailRead(path, FirstLine(OIIO::geterror()));
+  input.reader->close();
+  if (!input.reader->open(path, input.header, config)) FailRead(path, FirstLine(input.reader->geterror()));
   return input;
 }
 
@@ -60,8 +72,8 @@ std::int64_t DeclaredChunkPixels(const OIIO::ImageSpec& header) {
   return std::int64_t{header.width} * rowsPerStrip;
 }
 
-ImageFileInfo InfoFromSpec(const std::string& path, const OIIO::ImageInput& input, std::int64_t pixelLimit) {
-  const OIIO::ImageSpec& header = input.spec();
+ImageFileInfo InfoFromHeader(const std::string& path, const OpenedInput& input, std::int64_t pixelLimit) {
+  const OIIO::ImageSpec& header = input.header;
   if (header.deep) FailRead(path, "deep images are not supported");
   if (header.width <= 0 || header.height <= 0 || header.depth > 1 || header.nchannels <= 0)
     FailRead(path, "its header declares no usable picture size");
@@ -80,7 +92,7 @@ ImageFileInfo InfoFromSpec(const std::string& path, const OIIO::ImageInput& inpu
   info.height = header.height;
   info.channels = header.nchannels;
   info.storage = header.format;
-  info.formatName = input.format_name();
+  info.formatName = input.reader->format_name();
   return info;
 }
 
@@ -167,13 +179,13 @@ PixelDepth ImageFileInfo::naturalDepth() const {
 }
 
 ImageFileInfo ReadImageInfo(const std::string& path, std::int64_t pixelLimit) {
-  auto input = OpenInput(path);
-  return InfoFromSpec(path, *input, pixelLimit);
+  return InfoFromHeader(path, OpenInput(path), pixelLimit);
 }
 
 RgbaImage ReadRgbaImage(const std::string& path, PixelDepth depth, std::int64_t pixelLimit) {
-  auto input = OpenInput(path);
-  const ImageFileInfo info = InfoFromSpec(path, *input, pixelLimit);
+  const OpenedInput opened = OpenInput(path);
+  const ImageFileInfo info = InfoFromHeader(path, opened, pixelLimit);
+  OIIO::ImageInput* input = opened.reader.get();
   RgbaImage image(info.width, info.height, depth);
   const int channelsRead = std::min(info.channels, 4);
   // The samples land straight in their RGBA slots: the pixel stride is four

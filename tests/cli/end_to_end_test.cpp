@@ -53,7 +53,7 @@ Picture ReadPicture(const std::string& path) {
     ADD_FAILURE() << "cannot open " << path;
     return p;
   }
-  const OIIO::ImageSpec& header = in->spec();
+  const OIIO::ImageSpec header = in->spec_dimensions(0);
   p.width = header.width;
   p.height = header.height;
   p.channels = header.nchannels;
@@ -68,7 +68,7 @@ std::vector<unsigned char> ReadRaw(const std::string& path) {
   const OIIO::ImageSpec config = UnassociatedConfig();
   auto in = OIIO::ImageInput::open(path, &config);
   if (!in) return {};
-  const OIIO::ImageSpec& header = in->spec();
+  const OIIO::ImageSpec header = in->spec_dimensions(0);
   std::vector<unsigned char> raw(header.image_bytes());
   in->read_image(0, 0, 0, header.nchannels, header.format, raw.data());
   return raw;
