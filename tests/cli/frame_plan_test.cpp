@@ -87,6 +87,11 @@ TEST(FramePlans, AStillRenderedToASequenceRepeatsItAtEachTime) {
   EXPECT_EQ(tasks[2].input, folder / "still.png");
   EXPECT_EQ(tasks[2].output, folder / "anim.03.png");
   EXPECT_EQ(tasks[2].time, 3.0);
+
+  command.frames = FrameRange{1, 6, 2};
+  const std::vector<FrameTask> stepped = PlanFrames(command);
+  ASSERT_EQ(stepped.size(), 3u);
+  EXPECT_EQ(stepped[2].output, folder / "anim.05.png");
 }
 
 TEST(FramePlans, ASingleImageRendersAtTheGivenTime) {
