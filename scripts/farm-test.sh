@@ -30,11 +30,13 @@ done
 work=$(mktemp -d /tmp/lenstrove-farm.XXXXXX)
 pids=()
 jobs_submitted=()
+local_render=
 
 # Jobs first: stopping slurmd leaves running jobs alone.
 stop_cluster() {
   local status=$?
   set +e
+  [ -n "$local_render" ] && kill "$local_render" 2>/dev/null
   if ((${#jobs_submitted[@]})); then
     scancel "${jobs_submitted[@]}" 2>/dev/null
     for _ in $(seq 50); do
@@ -151,7 +153,11 @@ in_folder() { local folder=$1; shift; local a; for a in "$@"; do echo "${a//OUT/
 mkdir local
 t0=$(date +%s%N)
 mapfile -t args < <(in_folder local "${render_args[@]}")
-"$lenstrove" render -q "${args[@]}"
+# In the background, so an interrupt is handled at once rather than after
+# the render.
+"$lenstrove" render -q "${args[@]}" &
+local_render=$!
+wait "$local_render"
 local_ms=$((($(date +%s%N) - t0) / 1000000))
 
 # submit FOLDER [RENDER OPTION...]: sets $job to the new job's id.

@@ -3,33 +3,17 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <map>
 #include <sstream>
 
 #include "farm/chunks.h"
 #include "farm/slurm_submit.h"
+#include "temp_folder.h"
 
 namespace lenstrove::cli {
 namespace {
-namespace fs = std::filesystem;
-
-class TempFolder {
- public:
-  TempFolder() {
-    char pattern[] = "/tmp/lenstrove-farm-XXXXXX";
-    path_ = ::mkdtemp(pattern);
-  }
-  ~TempFolder() { fs::remove_all(path_); }
-  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-  void touch(const std::string& name) const { std::ofstream(path_ + "/" + name) << "x"; }
-  bool has(const std::string& name) const { return fs::exists(path_ + "/" + name); }
-
- private:
-  std::string path_;
-};
 
 using Environment = std::map<std::string, std::string>;
 

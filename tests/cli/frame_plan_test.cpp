@@ -3,28 +3,11 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
-
 #include "sequence.h"
+#include "temp_folder.h"
 
 namespace lenstrove::cli {
 namespace {
-namespace fs = std::filesystem;
-
-class TempFolder {
- public:
-  TempFolder() {
-    char pattern[] = "/tmp/lenstrove-seq-XXXXXX";
-    path_ = ::mkdtemp(pattern);
-  }
-  ~TempFolder() { fs::remove_all(path_); }
-  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-  void touch(const std::string& name) const { std::ofstream(path_ + "/" + name) << "x"; }
-
- private:
-  std::string path_;
-};
 
 TEST(FramePatterns, HashesAndPrintfFieldsAreFoundInTheFileNameOnly) {
   const FramePattern hashes = ParseFramePattern("take#2/shot.####.exr");
