@@ -141,6 +141,33 @@ RenderCommand ParseRender(const std::vector<std::string>& words) {
   return command;
 }
 
+bool IsOneWord(const std::string& text) {
+  return !text.empty() &&
+         std::none_of(text.begin(), text.end(), [](char c) { return std::isspace(static_cast<unsigned char>(c)); });
+}
+
+// The value goes into a line of the job script, so it must stay one word.
+OptionRule WordOption(const char* name, std::string& target) {
+  return {"", name, true, [name, &target](const std::string& v) {
+            if (!IsOneWord(v)) throw UsageError(std::string("option '") + name + "' needs one word, not '" + v + "'");
+            target = v;
+          }};
+}
+
+std::vector<OptionRule> SubmitRules(SubmitCommand& c) {
+  return {
+      {"", "--chunk-size", true, [&c](const std::string& v) { c.chunkSize = ParseCount("--chunk-size", v, 1); }},
+      WordOption("--partition", c.partition),
+      WordOption("--time", c.timeLimit),
+      WordOption("--mem", c.memory),
+      {"", "--cpus-per-task", true,
+       [&c](const std::string& v) { c.cpusPerTask = ParseCount("--cpus-per-task", v, 1); }},
+      WordOption("--job-name", c.jobName),
+      WordOption("--logs", c.logFolder),
+      {"-n", "--dry-run", false, [&c](const std::string&) { c.dryRun = true; }},
+  };
+}
+
 // submit MANAGER [OPTIONS] -- render ARGS: everything after the "--" is a
 // render command line, checked here so a typo fails before it reaches the
 // farm.
@@ -149,24 +176,7 @@ SubmitCommand ParseSubmit(const std::vector<std::string>& words) {
   if (separator == words.end() || separator + 1 == words.end() || *(separator + 1) != "render")
     throw UsageError("'submit' needs the render command after '--' (see 'lenstrove help submit')");
   SubmitCommand c;
-  const auto text = [](const char* option, std::string& target) {
-    return [option, &target](const std::string& v) {
-      // The value goes into a job script line, so it must stay one word.
-      if (v.empty() || std::any_of(v.begin(), v.end(), [](char ch) { return std::isspace(static_cast<unsigned char>(ch)); }))
-        throw UsageError(std::string("option '") + option + "' needs one word, not '" + v + "'");
-      target = v;
-    };
-  };
-  const ScannedWords scanned = ScanWords(
-      "submit", std::vector<std::string>(words.begin(), separator),
-      {{"", "--chunk-size", true, [&c](const std::string& v) { c.chunkSize = ParseCount("--chunk-size", v, 1); }},
-       {"", "--partition", true, text("--partition", c.partition)},
-       {"", "--time", true, text("--time", c.timeLimit)},
-       {"", "--mem", true, text("--mem", c.memory)},
-       {"", "--cpus-per-task", true, [&c](const std::string& v) { c.cpusPerTask = ParseCount("--cpus-per-task", v, 1); }},
-       {"", "--job-name", true, text("--job-name", c.jobName)},
-       {"", "--logs", true, text("--logs", c.logFolder)},
-       {"-n", "--dry-run", false, [&c](const std::string&) { c.dryRun = true; }}});
+  const ScannedWords scanned = ScanWords("submit", std::vector<std::string>(words.begin(), separator), SubmitRules(c));
   if (scanned.positionals.empty() || scanned.positionals[0] != "slurm")
     throw UsageError("'submit' knows the farm manager 'slurm' only");
   ExpectAtMost("submit", scanned, 1);

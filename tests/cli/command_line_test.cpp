@@ -131,7 +131,8 @@ TEST(FarmOptions, ChunksAndSubmitCommandsParseAndRefuseNonsense) {
   EXPECT_EQ(r.chunk->count, 5);
   EXPECT_TRUE(r.skipExisting);
   EXPECT_TRUE(ParseChunk("auto").fromEnvironment);
-  for (const char* bad : {"0/5", "6/5", "1/0", "3", "1/", "a/b", "-1/2"}) EXPECT_THROW(ParseChunk(bad), UsageError) << bad;
+  for (const char* bad : {"0/5", "6/5", "1/0", "3", "1/", "a/b", "-1/2"})
+    EXPECT_THROW(ParseChunk(bad), UsageError) << bad;
 
   const SubmitCommand s = Parse<SubmitCommand>({"submit", "slurm", "--chunk-size", "8", "--mem=4G", "--partition",
                                                 "gpu", "--", "render", "-j", "2", "in.png", "out.png", "A=1"});
