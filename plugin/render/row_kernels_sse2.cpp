@@ -39,6 +39,7 @@ inline VI ISet1(int32_t v) { return _mm_set1_epi32(v); }
 inline VI IAnd(VI a, VI b) { return _mm_and_si128(a, b); }
 inline VI IOr(VI a, VI b) { return _mm_or_si128(a, b); }
 inline VI IAdd(VI a, VI b) { return _mm_add_epi32(a, b); }
+inline VI ICmpGT(VI a, VI b) { return _mm_cmpgt_epi32(a, b); }
 inline VI IWidenLow(VI a) { return _mm_unpacklo_epi8(a, _mm_setzero_si128()); }
 inline VI IWidenHigh(VI a) { return _mm_unpackhi_epi8(a, _mm_setzero_si128()); }
 inline VI INarrow(VI low, VI high) { return _mm_packus_epi16(low, high); }
