@@ -79,8 +79,14 @@ void WorkLoop(EffectInstance& instance, SharedState& shared) {
 std::vector<std::unique_ptr<EffectInstance>> MakeInstances(LoadedPlugin& plugin, const RenderPlan& plan,
                                                            int count) {
   std::vector<std::unique_ptr<EffectInstance>> instances;
+  double first = plan.tasks.front().time, last = first;
+  for (const FrameTask& task : plan.tasks) {
+    first = std::min(first, task.time);
+    last = std::max(last, task.time);
+  }
   for (int i = 0; i < count; ++i) {
     instances.push_back(plugin.createInstance());
+    instances.back()->setFrameRange(first, last);
     instances.back()->applySettings(plan.settings);
   }
   return instances;
@@ -125,6 +131,8 @@ void RunRenderPlan(LoadedPlugin& plugin, const RenderPlan& plan, ProgressBar& pr
   const int workers = plugin.description().rendersInParallel ? WorkerCount(plan.jobs, plan.tasks.size()) : 1;
   std::vector<std::unique_ptr<EffectInstance>> instances = MakeInstances(plugin, plan, workers);
   SharedState shared{plan, plugin.description(), progress};
+  for (auto& instance : instances)
+    instance->setProgressListener([&progress](double fraction) { progress.framePart(fraction); });
   std::vector<std::thread> threads;
   for (int i = 1; i < workers; ++i) threads.emplace_back(WorkLoop, std::ref(*instances[i]), std::ref(shared));
   WorkLoop(*instances[0], shared);
