@@ -250,6 +250,8 @@ class HostInstance : public EffectInstance {
 
   void setFrameRange(double first, double last) override { effect_.SetTimeBounds({first, last}); }
 
+  void setFrameReader(FrameReader reader) override { reader_ = std::move(reader); }
+
   void setProgressListener(std::function<void(double)> listener) override {
     effect_.SetProgressListener(std::move(listener));
   }
@@ -270,17 +272,20 @@ class HostInstance : public EffectInstance {
       SetClip(kOfxImageEffectOutputClipName, &outputFile, fileDepth);
       if (!preferences_) askPreferences();
       std::optional<host::Image> sourceConverted, outputConverted;
-      host::Image* sourceImage = InFormat(
-          sourceFile, Preferred(*preferences_, kOfxImageEffectSimpleSourceClipName, fileDepth, &host::ClipPreference::depth),
-          Preferred(*preferences_, kOfxImageEffectSimpleSourceClipName, kOfxImageComponentRGBA,
-                    &host::ClipPreference::components),
-          sourceConverted, true);
+      sourceDepth_ =
+          Preferred(*preferences_, kOfxImageEffectSimpleSourceClipName, fileDepth, &host::ClipPreference::depth);
+      sourceComponents_ = Preferred(*preferences_, kOfxImageEffectSimpleSourceClipName, kOfxImageComponentRGBA,
+                                    &host::ClipPreference::components);
+      fileDepth_ = source.depth;
+      host::Image* sourceImage = InFormat(sourceFile, sourceDepth_, sourceComponents_, sourceConverted, true);
       host::Image* outputImage = InFormat(
           outputFile, Preferred(*preferences_, kOfxImageEffectOutputClipName, fileDepth, &host::ClipPreference::depth),
           Preferred(*preferences_, kOfxImageEffectOutputClipName, kOfxImageComponentRGBA,
                     &host::ClipPreference::components),
           outputConverted, false);
-      SetClip(kOfxImageEffectSimpleSourceClipName, sourceImage, fileDepth);
+      SetClip(kOfxImageEffectSimpleSourceClipName, sourceImage, fileDepth, [this, time, sourceImage](OfxTime at) {
+        return at == time ? sourceImage : otherFrame(at);
+      });
       SetClip(kOfxImageEffectOutputClipName, outputImage, fileDepth);
       renderFrame(time, windows, *outputImage);
       if (outputConverted) host::ConvertPixels(*outputConverted, outputFile);
@@ -348,7 +353,31 @@ class HostInstance : public EffectInstance {
     preferences_.reset();  // a parameter may change what the plug-in prefers
   }
 
-  void SetClip(const char* name, host::Image* image, const std::string& fileDepth) {
+  // The source at another time, for a plug-in that declared temporal clip
+  // access: read from the sequence on demand and kept until the frame is
+  // done. Null for a time the sequence has no frame at, which fails the
+  // plug-in's fetch as the standard has it.
+  host::Image* otherFrame(OfxTime at) {
+    if (!reader_ || NumberProperty(effect_.Properties(), kOfxImageEffectPropTemporalClipAccess).value_or(0) == 0)
+      return nullptr;
+    std::lock_guard<std::mutex> lock(borrowedMutex_);
+    try {
+      auto borrowed = std::make_unique<Borrowed>();
+      borrowed->picture = reader_(at, fileDepth_);
+      if (!borrowed->picture) return nullptr;
+      borrowed->wrapped = std::make_unique<host::Image>(WrapFileImage(*borrowed->picture));
+      host::Image* image =
+          InFormat(*borrowed->wrapped, sourceDepth_, sourceComponents_, borrowed->converted, true);
+      borrowed_.push_back(std::move(borrowed));
+      return image;
+    } catch (const std::exception& error) {
+      effect_.NoteError(error.what());  // an unreadable neighbour fails the render with its reason
+      return nullptr;
+    }
+  }
+
+  void SetClip(const char* name, host::Image* image, const std::string& fileDepth,
+               host::Clip::ImageSource source = nullptr) {
     host::Clip* clip = effect_.FindClip(name);
     if (clip == nullptr) throw std::runtime_error("plug-in '" + plugin_.Identifier() + "' has no " + name + " clip");
     host::PropertySet& properties = clip->Properties();
@@ -356,7 +385,11 @@ class HostInstance : public EffectInstance {
     properties.Set(kOfxImageEffectPropComponents, 0, StringProperty(image->Properties(), kOfxImageEffectPropComponents));
     properties.Set(kOfxImageClipPropUnmappedPixelDepth, 0, fileDepth);
     properties.Set(kOfxImageClipPropUnmappedComponents, 0, std::string(kOfxImageComponentRGBA));
-    clip->SetImage(image);
+    if (source) {
+      clip->SetImageSource(std::move(source));
+    } else {
+      clip->SetImage(image);
+    }
   }
 
   // The images live on the caller's stack: no clip may keep pointing at
@@ -364,9 +397,22 @@ class HostInstance : public EffectInstance {
   void DetachClips() {
     for (const char* name : {kOfxImageEffectSimpleSourceClipName, kOfxImageEffectOutputClipName})
       if (host::Clip* clip = effect_.FindClip(name)) clip->SetImage(nullptr);
+    borrowed_.clear();
   }
 
+  // Another frame of the sequence, as the plug-in asked for it.
+  struct Borrowed {
+    std::shared_ptr<const RgbaImage> picture;
+    std::unique_ptr<host::Image> wrapped;
+    std::optional<host::Image> converted;
+  };
+
   std::optional<host::ClipPreferences> preferences_;
+  FrameReader reader_;
+  PixelDepth fileDepth_ = PixelDepth::Byte;
+  std::string sourceDepth_, sourceComponents_;
+  std::mutex borrowedMutex_;
+  std::vector<std::unique_ptr<Borrowed>> borrowed_;
   host::Plugin& plugin_;
   host::Effect& effect_;
 };

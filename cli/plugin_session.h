@@ -55,6 +55,11 @@ struct RenderWindow {
   int x1, y1, x2, y2;
 };
 
+// Reads the source picture at another time of what is being rendered, at
+// the depth given; null when there is no frame at that time. Called from
+// the plug-in's threads.
+using FrameReader = std::function<std::shared_ptr<const RgbaImage>(double time, PixelDepth depth)>;
+
 class EffectInstance {
  public:
   virtual ~EffectInstance() = default;
@@ -63,6 +68,8 @@ class EffectInstance {
   virtual void applySettings(const std::vector<ResolvedSetting>& settings) = 0;
   // The first and last frame times of the render, for plug-ins that ask.
   virtual void setFrameRange(double /*first*/, double /*last*/) {}
+  // Where a plug-in that declares temporal clip access gets other frames.
+  virtual void setFrameReader(FrameReader /*reader*/) {}
   // Receives the plug-in's own progress through a frame, 0 to 1, from any
   // of its threads.
   virtual void setProgressListener(std::function<void(double)> /*listener*/) {}

@@ -142,7 +142,7 @@ std::string Plugin::RenderThreadSafety() {
                   kOfxImageEffectRenderInstanceSafe);
 }
 
-ActionResult Plugin::Render(Effect& instance, const RenderRequest& request) {
+ActionResult Plugin::RenderCall(Effect& instance, const RenderRequest& request) {
   PropertySet in_args = RenderArgs("render inArgs", request);
   PropertySet out_args("render outArgs");
   in_args.Set(kOfxImageEffectPropSequentialRenderStatus, 0, request.sequential ? 1 : 0);
@@ -153,37 +153,52 @@ ActionResult Plugin::Render(Effect& instance, const RenderRequest& request) {
   if (safety != kOfxImageEffectRenderFullySafe) instance_lock = std::unique_lock(instance.RenderMutex());
   // Tiles of one frame render at the same time and all set the same time.
   if (instance.Params().Time() != request.time) instance.SetTime(request.time);
+  return Run(kOfxImageEffectActionRender, instance.Handle(), &in_args, &out_args);
+}
+
+namespace {
+
+// The errors posted since the render began fail it, whatever it answered.
+void FailOnErrors(Effect& instance, ActionResult* result) {
+  result->message = instance.TakeErrors();
+  if (!result->message.empty() && result->Succeeded()) result->status = kOfxStatFailed;
+}
+
+}  // namespace
+
+ActionResult Plugin::Render(Effect& instance, const RenderRequest& request) {
   instance.TakeErrors();
-  ActionResult result = Run(kOfxImageEffectActionRender, instance.Handle(), &in_args, &out_args);
-  result.message = instance.TakeErrors();
-  if (!result.message.empty() && result.Succeeded()) result.status = kOfxStatFailed;
+  ActionResult result = RenderCall(instance, request);
+  FailOnErrors(instance, &result);
   return result;
 }
 
 ActionResult Plugin::RenderWindows(Effect& instance, RenderRequest request, const std::vector<OfxRectI>& windows,
                                    bool parallel) {
   instance.SetTime(request.time);
+  instance.TakeErrors();
   ActionResult first_failure{kOfxImageEffectActionRender, kOfxStatOK};
   if (!parallel || windows.size() < 2 || RenderThreadSafety() != kOfxImageEffectRenderFullySafe) {
     for (const OfxRectI& window : windows) {
       request.window = window;
-      ActionResult result = Render(instance, request);
-      if (!result.Succeeded()) return result;
+      first_failure = RenderCall(instance, request);
+      if (!first_failure.Succeeded()) break;
     }
-    return first_failure;
+  } else {
+    std::mutex failure_mutex;
+    std::vector<std::thread> threads;
+    for (const OfxRectI& window : windows) {
+      threads.emplace_back([&, window] {
+        RenderRequest tile = request;
+        tile.window = window;
+        ActionResult result = RenderCall(instance, tile);
+        std::lock_guard lock(failure_mutex);
+        if (!result.Succeeded() && first_failure.Succeeded()) first_failure = result;
+      });
+    }
+    for (std::thread& thread : threads) thread.join();
   }
-  std::mutex failure_mutex;
-  std::vector<std::thread> threads;
-  for (const OfxRectI& window : windows) {
-    threads.emplace_back([&, window] {
-      RenderRequest tile = request;
-      tile.window = window;
-      ActionResult result = Render(instance, tile);
-      std::lock_guard lock(failure_mutex);
-      if (!result.Succeeded() && first_failure.Succeeded()) first_failure = result;
-    });
-  }
-  for (std::thread& thread : threads) thread.join();
+  FailOnErrors(instance, &first_failure);
   return first_failure;
 }
 

@@ -143,6 +143,8 @@ class Plugin {
   std::vector<Effect*> Instances();
 
  private:
+  // One render action, under the locks the plug-in's thread safety asks for.
+  ActionResult RenderCall(Effect& instance, const RenderRequest& request);
   bool Holds(const Effect& instance);
   ActionResult Run(const char* action, const void* handle, PropertySet* in_args, PropertySet* out_args);
 

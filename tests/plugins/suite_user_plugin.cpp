@@ -12,6 +12,8 @@
 //   Components  0 keep, 1 RGB, 2 Alpha
 //   Identity    on: answers is identity with the source at the same time
 //   Complain    on: posts an error message while rendering
+//   Neighbour   N: scales the source at the frame N frames away instead
+//               (it declares temporal clip access)
 // Every other parameter is read at render time and checked against its
 // default, so a host that hands back a wrong value fails the render.
 
@@ -86,6 +88,7 @@ OfxStatus Describe(const void* handle) {
   gProps->propSetStringN(props, kOfxImageEffectPropSupportedPixelDepths, 3, depths);
   gProps->propSetString(props, kOfxImageEffectPluginRenderThreadSafety, 0, kOfxImageEffectRenderFullySafe);
   gProps->propSetInt(props, kOfxImageEffectPropSupportsMultipleClipDepths, 0, 1);
+  gProps->propSetInt(props, kOfxImageEffectPropTemporalClipAccess, 0, 1);
   return kOfxStatOK;
 }
 
@@ -98,7 +101,7 @@ struct ParamDef {
 constexpr ParamDef kParams[] = {
     {kOfxParamTypePage, "Main"},         {kOfxParamTypeGroup, "Controls"},     {kOfxParamTypeDouble, "Gain"},
     {kOfxParamTypeInteger, "Depth"},     {kOfxParamTypeChoice, "Components"}, {kOfxParamTypeBoolean, "Identity"},
-    {kOfxParamTypeBoolean, "Complain"},  {kOfxParamTypeRGBA, "Tint"},         {kOfxParamTypeRGB, "Lift"},
+    {kOfxParamTypeBoolean, "Complain"},  {kOfxParamTypeInteger, "Neighbour"}, {kOfxParamTypeRGBA, "Tint"},         {kOfxParamTypeRGB, "Lift"},
     {kOfxParamTypeDouble2D, "Centre"},   {kOfxParamTypeDouble3D, "Axis"},     {kOfxParamTypeInteger2D, "Size"},
     {kOfxParamTypeInteger3D, "Cells"},   {kOfxParamTypeString, "Note"},       {kOfxParamTypeCustom, "Curve"},
     {kOfxParamTypePushButton, "Reset"},
@@ -110,6 +113,7 @@ OfxStatus DescribeInContext(const void* handle) {
     gEffects->clipDefine(Effect(handle), name, &clip);
     const char* components[] = {kOfxImageComponentRGBA, kOfxImageComponentRGB, kOfxImageComponentAlpha};
     gProps->propSetStringN(clip, kOfxImageEffectPropSupportedComponents, 3, components);
+    gProps->propSetInt(clip, kOfxImageEffectPropTemporalClipAccess, 0, std::strcmp(name, "Source") == 0);
   }
   OfxParamSetHandle params = nullptr;
   gEffects->getParamSet(Effect(handle), &params);
@@ -296,7 +300,11 @@ OfxStatus Render(const void* handle, OfxPropertySetHandle in) {
   gEffects->clipGetHandle(effect, "Source", &sourceClip, nullptr);
   gEffects->clipGetHandle(effect, "Output", &outputClip, nullptr);
   OfxPropertySetHandle source = nullptr, output = nullptr;
-  if (gEffects->clipGetImage(sourceClip, time, nullptr, &source) != kOfxStatOK) return kOfxStatFailed;
+  const double sourceTime = time + IntParam(effect, "Neighbour", time);
+  if (gEffects->clipGetImage(sourceClip, sourceTime, nullptr, &source) != kOfxStatOK) {
+    gMessages->message(effect, kOfxMessageError, "", "no source frame at time %g", sourceTime);
+    return kOfxStatFailed;
+  }
   if (gEffects->clipGetImage(outputClip, time, nullptr, &output) != kOfxStatOK) {
     gEffects->clipReleaseImage(source);
     return kOfxStatFailed;
