@@ -42,10 +42,13 @@ Caller Find(const void* handle) {
   return {nullptr, registry.Fallback()};
 }
 
+// No host is only possible once every host is gone, when no plug-in
+// should still be calling.
 template <class Body>
 OfxStatus Call(Host* host, const char* function, const std::string& args, Body&& body) {
+  if (!host) return kOfxStatErrBadHandle;
   OfxStatus status = kOfxStatErrUnknown;
-  if (!host || !host->Faults().Rejects(function)) {
+  if (!host->Faults().Rejects(function)) {
     try {
       status = body();
     } catch (const std::bad_alloc&) {
@@ -54,7 +57,7 @@ OfxStatus Call(Host* host, const char* function, const std::string& args, Body&&
       status = kOfxStatErrFatal;
     }
   }
-  if (host && host->Log().Enabled()) host->Log().Add({function, args, status});
+  if (host->Log().Enabled()) host->Log().Add({function, args, status});
   return status;
 }
 
@@ -71,14 +74,14 @@ OfxStatus MemoryAlloc(void* handle, size_t size, void** data) {
   Caller caller = Find(handle);
   return Call(caller.host, "memoryAlloc", EffectArg(caller, handle) + ", " + std::to_string(size), [&] {
     if (!data || (handle && !caller.effect)) return kOfxStatErrBadHandle;
-    return caller.host ? caller.host->AllocateGeneralMemory(size, data) : kOfxStatErrBadHandle;
+    return caller.host->AllocateGeneralMemory(size, data);
   });
 }
 
 OfxStatus MemoryFree(void* data) {
   Host* host = HandleRegistry::Instance().Fallback();
   return Call(host, "memoryFree", data ? "ptr" : "null", [&] {
-    return host && host->FreeGeneralMemory(data) ? kOfxStatOK : kOfxStatErrBadHandle;
+    return host->FreeGeneralMemory(data) ? kOfxStatOK : kOfxStatErrBadHandle;
   });
 }
 
@@ -95,12 +98,8 @@ OfxStatus MultiThread(OfxThreadFunctionV1 function, unsigned count, void* argume
     ThreadPool::Shared().Run(
         [&](unsigned index, unsigned total) {
           // Calls from the workers are reported to the host that asked.
-          if (host) {
-            ActiveHostScope scope(*host);
-            function(index, total, argument);
-          } else {
-            function(index, total, argument);
-          }
+          ActiveHostScope scope(*host);
+          function(index, total, argument);
         },
         count);
     return kOfxStatOK;
