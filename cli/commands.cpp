@@ -103,6 +103,7 @@ void RunDescribe(const DescribeCommand& command, std::ostream& out) {
 void RunRender(const RenderCommand& command) {
   RenderPlan plan;
   plan.tasks = SelectFramesToRender(command, PlanFrames(command), std::getenv);
+  plan.input = ParseFramePattern(command.input);
   const std::unique_ptr<LoadedPlugin> plugin = OpenPlugin(command.plugin);
   const ResolvedSettings resolved = ResolveSettings(command.settings, plugin->description().parameters);
   PrintWarnings(resolved.warnings);

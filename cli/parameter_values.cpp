@@ -9,7 +9,8 @@ namespace lenstrove::cli {
 namespace {
 
 bool IsValueType(ParameterType type) {
-  return type == ParameterType::Boolean || type == ParameterType::Integer || type == ParameterType::Double;
+  return type == ParameterType::Boolean || type == ParameterType::Integer || type == ParameterType::Double ||
+         type == ParameterType::Choice;
 }
 
 std::string KnownNames(const std::vector<ParameterInfo>& declared) {
@@ -54,6 +55,10 @@ double ParseValue(const ParameterInfo& p, const std::string& text) {
   if (p.type == ParameterType::Integer) {
     if (std::optional<long> whole = ParseInteger(text)) return static_cast<double>(*whole);
     throw std::runtime_error("parameter '" + p.name + "' is an integer: '" + text + "' is not a whole number");
+  }
+  if (p.type == ParameterType::Choice) {
+    if (std::optional<long> whole = ParseInteger(text)) return static_cast<double>(*whole);
+    throw std::runtime_error("parameter '" + p.name + "' is a choice: '" + text + "' is not an option's number");
   }
   if (std::optional<double> number = ParseDouble(text)) return *number;
   throw std::runtime_error("parameter '" + p.name + "' is a double: '" + text + "' is not a number");

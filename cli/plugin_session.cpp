@@ -9,6 +9,7 @@
 #include <stdexcept>
 #include <system_error>
 
+#include "convert.h"
 #include "host.h"
 #include "image.h"
 #include "plugin_module.h"
@@ -93,6 +94,11 @@ ParameterInfo DescribeParameter(const host::Param& param) {
   info.minimum = DeclaredLimit(p, kOfxParamPropMin);
   info.maximum = DeclaredLimit(p, kOfxParamPropMax);
   info.animates = NumberProperty(p, kOfxParamPropAnimates).value_or(0.0) != 0.0;
+  if (info.type == ParameterType::Choice) {
+    // Options are numbered from 0.
+    info.minimum = 0.0;
+    info.maximum = static_cast<double>(StringValues(p, kOfxParamPropChoiceOption).size()) - 1;
+  }
   return info;
 }
 
@@ -198,7 +204,29 @@ void CheckImageFitsOfx(const RgbaImage& picture) {
 }
 
 std::string PluginFailure(const std::string& identifier, const host::PluginError& error) {
-  return "plug-in '" + identifier + "' answered " + host::StatusName(error.status()) + " to " + error.action();
+  return "plug-in '" + identifier + "' answered " + host::StatusName(error.status()) + " to " + error.action() +
+         (error.message().empty() ? "" : ": " + error.message());
+}
+
+// What the plug-in asked for a clip in its preferences, or what the file is.
+std::string Preferred(const host::ClipPreferences& preferences, const char* clip, const std::string& fallback,
+                      std::string host::ClipPreference::*field) {
+  const host::ClipPreference* preference = preferences.Find(clip);
+  const std::string wanted = preference != nullptr ? preference->*field : "";
+  return wanted.empty() ? fallback : wanted;
+}
+
+// The file's picture as the plug-in asked for it: the picture itself when
+// it already is that, else a converted copy in `converted`.
+host::Image* InFormat(host::Image& file, const std::string& depth, const std::string& components,
+                      std::optional<host::Image>& converted, bool copyPixels) {
+  const std::string fileDepth = StringProperty(file.Properties(), kOfxImageEffectPropPixelDepth);
+  if (depth == fileDepth && components == kOfxImageComponentRGBA) return &file;
+  if (!host::ConvertibleDepth(depth))
+    throw std::runtime_error("cannot convert pictures to depth " + ShortName(depth, "OfxBitDepth"));
+  converted.emplace(file.Bounds(), depth, components);
+  if (copyPixels) host::ConvertPixels(file, *converted);
+  return &*converted;
 }
 
 // ---- the session objects --------------------------------------------------
@@ -220,23 +248,95 @@ class HostInstance : public EffectInstance {
     for (const ResolvedSetting& setting : settings) apply(setting);
   }
 
+  void setFrameRange(double first, double last) override { effect_.SetTimeBounds({first, last}); }
+
+  void setFrameReader(FrameReader reader) override { reader_ = std::move(reader); }
+
+  void setProgressListener(std::function<void(double)> listener) override {
+    effect_.SetProgressListener(std::move(listener));
+  }
+
+  // The standard's order for one frame: clip preferences (once, and again
+  // after settings change), region of definition, regions of interest,
+  // frames needed, is identity, then begin sequence, a render per window
+  // and end sequence.
   void render(const RgbaImage& source, RgbaImage& output, double time,
               const std::vector<RenderWindow>& windows) override {
     CheckImageFitsOfx(source);
-    host::Image sourceImage = WrapFileImage(source);
-    host::Image outputImage = WrapFileImage(output);
-    SetClip(kOfxImageEffectSimpleSourceClipName, &sourceImage, source.depth);
-    SetClip(kOfxImageEffectOutputClipName, &outputImage, output.depth);
+    host::Image sourceFile = WrapFileImage(source);
+    host::Image outputFile = WrapFileImage(output);
     try {
-      for (const RenderWindow& w : windows) plugin_.Render(effect_, {time, {w.x1, w.y1, w.x2, w.y2}}).Check();
+      const std::string fileDepth = DepthName(source.depth);
+      // What the host offers by default is the file's own format.
+      SetClip(kOfxImageEffectSimpleSourceClipName, &sourceFile, fileDepth);
+      SetClip(kOfxImageEffectOutputClipName, &outputFile, fileDepth);
+      if (!preferences_) askPreferences();
+      std::optional<host::Image> sourceConverted, outputConverted;
+      sourceDepth_ =
+          Preferred(*preferences_, kOfxImageEffectSimpleSourceClipName, fileDepth, &host::ClipPreference::depth);
+      sourceComponents_ = Preferred(*preferences_, kOfxImageEffectSimpleSourceClipName, kOfxImageComponentRGBA,
+                                    &host::ClipPreference::components);
+      fileDepth_ = source.depth;
+      host::Image* sourceImage = InFormat(sourceFile, sourceDepth_, sourceComponents_, sourceConverted, true);
+      host::Image* outputImage = InFormat(
+          outputFile, Preferred(*preferences_, kOfxImageEffectOutputClipName, fileDepth, &host::ClipPreference::depth),
+          Preferred(*preferences_, kOfxImageEffectOutputClipName, kOfxImageComponentRGBA,
+                    &host::ClipPreference::components),
+          outputConverted, false);
+      SetClip(kOfxImageEffectSimpleSourceClipName, sourceImage, fileDepth, [this, time, sourceImage](OfxTime at) {
+        return at == time ? sourceImage : otherFrame(at);
+      });
+      SetClip(kOfxImageEffectOutputClipName, outputImage, fileDepth);
+      renderFrame(time, windows, *outputImage);
+      if (outputConverted) host::ConvertPixels(*outputConverted, outputFile);
     } catch (const host::PluginError& error) {
       DetachClips();
       throw std::runtime_error(PluginFailure(plugin_.Identifier(), error));
+    } catch (...) {
+      DetachClips();
+      throw;
     }
     DetachClips();
   }
 
  private:
+  void askPreferences() {
+    host::ClipPreferences preferences;
+    plugin_.GetClipPreferences(effect_, &preferences).Check();
+    preferences_ = preferences;
+    if (host::Clip* clip = effect_.FindClip(kOfxImageEffectOutputClipName))
+      clip->Properties().Set(kOfxImageEffectPropPreMultiplication, 0, preferences.output_premultiplication);
+  }
+
+  void renderFrame(double time, const std::vector<RenderWindow>& windows, host::Image& outputImage) {
+    const OfxRectI whole = outputImage.Bounds();
+    OfxRectD region{double(whole.x1), double(whole.y1), double(whole.x2), double(whole.y2)};
+    plugin_.GetRegionOfDefinition(effect_, time, &region).Check();
+    std::vector<std::pair<std::string, OfxRectD>> regions;
+    plugin_.GetRegionsOfInterest(effect_, time, region, &regions).Check();
+    std::vector<std::pair<std::string, OfxRangeD>> frames;
+    plugin_.GetFramesNeeded(effect_, time, &frames).Check();
+    std::optional<host::Identity> identity;
+    plugin_.IsIdentity(effect_, {time, whole}, &identity).Check();
+    if (identity) return copyIdentity(*identity, outputImage);
+    std::vector<OfxRectI> rects;
+    for (const RenderWindow& w : windows) rects.push_back({w.x1, w.y1, w.x2, w.y2});
+    plugin_.BeginSequenceRender(effect_, {time, time}, false).Check();
+    const host::ActionResult rendered = plugin_.RenderWindows(effect_, {time, whole}, rects, true);
+    plugin_.EndSequenceRender(effect_, {time, time}, false).Check();
+    rendered.Check();
+  }
+
+  void copyIdentity(const host::Identity& identity, host::Image& outputImage) {
+    host::Clip* clip = effect_.FindClip(identity.clip);
+    host::Image* image = clip != nullptr ? clip->ImageAt(identity.time) : nullptr;
+    if (image == nullptr)
+      throw std::runtime_error("plug-in '" + plugin_.Identifier() + "' answered that the frame is clip '" +
+                               identity.clip + "' at time " + std::to_string(identity.time) +
+                               ", which has no picture there");
+    host::ConvertPixels(*image, outputImage);
+  }
+
   void apply(const ResolvedSetting& setting) {
     host::Param& param = effect_.Params().Get(setting.name);
     if (setting.type == ParameterType::Double) {
@@ -245,13 +345,51 @@ class HostInstance : public EffectInstance {
     } else {
       param.SetInt(static_cast<int>(setting.value));
     }
+    try {
+      plugin_.ParamChanged(effect_, setting.name, effect_.Params().Time()).Check();
+    } catch (const host::PluginError& error) {
+      throw std::runtime_error(PluginFailure(plugin_.Identifier(), error));
+    }
+    preferences_.reset();  // a parameter may change what the plug-in prefers
   }
 
-  void SetClip(const char* name, host::Image* image, PixelDepth depth) {
+  // The source at another time, for a plug-in that declared temporal clip
+  // access: read from the sequence on demand and kept until the frame is
+  // done. Null for a time the sequence has no frame at, which fails the
+  // plug-in's fetch as the standard has it.
+  host::Image* otherFrame(OfxTime at) {
+    if (!reader_ || NumberProperty(effect_.Properties(), kOfxImageEffectPropTemporalClipAccess).value_or(0) == 0)
+      return nullptr;
+    std::lock_guard<std::mutex> lock(borrowedMutex_);
+    try {
+      auto borrowed = std::make_unique<Borrowed>();
+      borrowed->picture = reader_(at, fileDepth_);
+      if (!borrowed->picture) return nullptr;
+      borrowed->wrapped = std::make_unique<host::Image>(WrapFileImage(*borrowed->picture));
+      host::Image* image =
+          InFormat(*borrowed->wrapped, sourceDepth_, sourceComponents_, borrowed->converted, true);
+      borrowed_.push_back(std::move(borrowed));
+      return image;
+    } catch (const std::exception& error) {
+      effect_.NoteError(error.what());  // an unreadable neighbour fails the render with its reason
+      return nullptr;
+    }
+  }
+
+  void SetClip(const char* name, host::Image* image, const std::string& fileDepth,
+               host::Clip::ImageSource source = nullptr) {
     host::Clip* clip = effect_.FindClip(name);
     if (clip == nullptr) throw std::runtime_error("plug-in '" + plugin_.Identifier() + "' has no " + name + " clip");
-    clip->Properties().Set(kOfxImageEffectPropPixelDepth, 0, std::string(DepthName(depth)));
-    clip->SetImage(image);
+    host::PropertySet& properties = clip->Properties();
+    properties.Set(kOfxImageEffectPropPixelDepth, 0, StringProperty(image->Properties(), kOfxImageEffectPropPixelDepth));
+    properties.Set(kOfxImageEffectPropComponents, 0, StringProperty(image->Properties(), kOfxImageEffectPropComponents));
+    properties.Set(kOfxImageClipPropUnmappedPixelDepth, 0, fileDepth);
+    properties.Set(kOfxImageClipPropUnmappedComponents, 0, std::string(kOfxImageComponentRGBA));
+    if (source) {
+      clip->SetImageSource(std::move(source));
+    } else {
+      clip->SetImage(image);
+    }
   }
 
   // The images live on the caller's stack: no clip may keep pointing at
@@ -259,8 +397,22 @@ class HostInstance : public EffectInstance {
   void DetachClips() {
     for (const char* name : {kOfxImageEffectSimpleSourceClipName, kOfxImageEffectOutputClipName})
       if (host::Clip* clip = effect_.FindClip(name)) clip->SetImage(nullptr);
+    borrowed_.clear();
   }
 
+  // Another frame of the sequence, as the plug-in asked for it.
+  struct Borrowed {
+    std::shared_ptr<const RgbaImage> picture;
+    std::unique_ptr<host::Image> wrapped;
+    std::optional<host::Image> converted;
+  };
+
+  std::optional<host::ClipPreferences> preferences_;
+  FrameReader reader_;
+  PixelDepth fileDepth_ = PixelDepth::Byte;
+  std::string sourceDepth_, sourceComponents_;
+  std::mutex borrowedMutex_;
+  std::vector<std::unique_ptr<Borrowed>> borrowed_;
   host::Plugin& plugin_;
   host::Effect& effect_;
 };

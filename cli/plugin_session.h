@@ -4,6 +4,7 @@
 // library: finding and loading a plug-in, what it describes, and instances
 // that render RGBA pictures held in memory as files store them.
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -54,11 +55,24 @@ struct RenderWindow {
   int x1, y1, x2, y2;
 };
 
+// Reads the source picture at another time of what is being rendered, at
+// the depth given; null when there is no frame at that time. Called from
+// the plug-in's threads.
+using FrameReader = std::function<std::shared_ptr<const RgbaImage>(double time, PixelDepth depth)>;
+
 class EffectInstance {
  public:
   virtual ~EffectInstance() = default;
-  // Sets every parameter given; the rest keep their defaults.
+  // Sets every parameter given, telling the plug-in of each change; the
+  // rest keep their defaults.
   virtual void applySettings(const std::vector<ResolvedSetting>& settings) = 0;
+  // The first and last frame times of the render, for plug-ins that ask.
+  virtual void setFrameRange(double /*first*/, double /*last*/) {}
+  // Where a plug-in that declares temporal clip access gets other frames.
+  virtual void setFrameReader(FrameReader /*reader*/) {}
+  // Receives the plug-in's own progress through a frame, 0 to 1, from any
+  // of its threads.
+  virtual void setProgressListener(std::function<void(double)> /*listener*/) {}
   // Renders `source` into `output` (same size and depth) at `time`, one
   // render call per window. The pictures are handed over in place, top row
   // first, as OpenFX images with a negative row stride. Throws

@@ -50,6 +50,15 @@ ProgressBar::~ProgressBar() {
 void ProgressBar::frameDone() {
   std::lock_guard<std::mutex> lock(mutex_);
   ++done_;
+  partPercent_ = 0;
+  draw();
+}
+
+void ProgressBar::framePart(double fraction) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  const int percent = static_cast<int>(std::clamp(fraction, 0.0, 1.0) * 100);
+  if (percent == partPercent_) return;  // plug-ins may report every row
+  partPercent_ = percent;
   draw();
 }
 
@@ -63,7 +72,9 @@ void ProgressBar::message(const std::string& text) {
 void ProgressBar::draw() {
   if (!enabled_) return;
   const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
-  std::fprintf(stream_, "\r\033[K%s", FormatProgressLine(done_, total_, elapsed, 30).c_str());
+  std::string line = FormatProgressLine(done_, total_, elapsed, 30);
+  if (partPercent_ > 0 && partPercent_ < 100) line += "  (frame " + std::to_string(partPercent_) + "%)";
+  std::fprintf(stream_, "\r\033[K%s", line.c_str());
   std::fflush(stream_);
   drawn_ = true;
 }

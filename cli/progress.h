@@ -25,6 +25,8 @@ class ProgressBar {
   ProgressBar& operator=(const ProgressBar&) = delete;
 
   void frameDone();
+  // How far the plug-in says it is through the frame it is rendering, 0..1.
+  void framePart(double fraction);
   // Prints a message on its own line without tearing the bar.
   void message(const std::string& text);
   // True when standard error is a terminal and quiet was not asked for.
@@ -36,6 +38,7 @@ class ProgressBar {
   std::mutex mutex_;
   int total_;
   int done_ = 0;
+  int partPercent_ = 0;
   bool enabled_;
   bool drawn_ = false;
   std::FILE* stream_;

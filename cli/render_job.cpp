@@ -2,9 +2,16 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cmath>
+#include <deque>
 #include <exception>
+#include <filesystem>
+#include <map>
+#include <memory>
 #include <mutex>
+#include <optional>
 #include <stdexcept>
+#include <system_error>
 #include <thread>
 
 namespace lenstrove::cli {
@@ -31,15 +38,67 @@ std::vector<int> Edges(int start, int length, int parts) {
   return edges;
 }
 
+// The source at other times, read on demand for plug-ins that ask for it:
+// any frame of the input sequence on disk (rendered or not), or the
+// picture of a rendered time. The few most recently read stay, since such
+// plug-ins tend to ask for the neighbours of each frame in turn.
+class FrameCache {
+ public:
+  explicit FrameCache(const RenderPlan& plan) : pattern_(plan.input), pixelLimit_(plan.pixelLimit) {
+    for (const FrameTask& task : plan.tasks) inputs_[task.time] = task.input;
+  }
+
+  std::shared_ptr<const RgbaImage> read(double time, PixelDepth depth) {
+    const std::optional<std::string> input = pathAt(time);
+    if (!input) return nullptr;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      for (const Entry& entry : recent_)
+        if (entry.time == time && entry.depth == depth) return entry.picture;
+    }
+    auto picture = std::make_shared<const RgbaImage>(ReadRgbaImage(*input, depth, pixelLimit_));
+    std::lock_guard<std::mutex> lock(mutex_);
+    recent_.push_front({time, depth, picture});
+    if (recent_.size() > kKept) recent_.pop_back();
+    return picture;
+  }
+
+ private:
+  std::optional<std::string> pathAt(double time) const {
+    if (pattern_.isSequence() && time == std::floor(time) && std::fabs(time) < 1e9) {
+      const std::string path = FramePath(pattern_, static_cast<long>(time));
+      std::error_code error;
+      if (std::filesystem::is_regular_file(path, error)) return path;
+    }
+    const auto rendered = inputs_.find(time);
+    if (rendered == inputs_.end()) return std::nullopt;
+    return rendered->second;
+  }
+
+  static constexpr std::size_t kKept = 4;
+  struct Entry {
+    double time;
+    PixelDepth depth;
+    std::shared_ptr<const RgbaImage> picture;
+  };
+  FramePattern pattern_;
+  std::map<double, std::string> inputs_;
+  std::int64_t pixelLimit_;
+  std::mutex mutex_;
+  std::deque<Entry> recent_;
+};
+
 // Everything one worker needs, shared between workers.
 struct SharedState {
-  SharedState(const RenderPlan& p, const PluginDescription& d, ProgressBar& b) : plan(p), description(d), progress(b) {}
+  SharedState(const RenderPlan& p, const PluginDescription& d, ProgressBar& b)
+      : plan(p), description(d), progress(b), frames(p) {}
 
   const RenderPlan& plan;
   const PluginDescription& description;
   ProgressBar& progress;
   std::atomic<std::size_t> nextTask{0};
   std::atomic<bool> failed{false};
+  FrameCache frames;
   std::mutex errorMutex;
   std::exception_ptr firstError;
 
@@ -79,8 +138,14 @@ void WorkLoop(EffectInstance& instance, SharedState& shared) {
 std::vector<std::unique_ptr<EffectInstance>> MakeInstances(LoadedPlugin& plugin, const RenderPlan& plan,
                                                            int count) {
   std::vector<std::unique_ptr<EffectInstance>> instances;
+  double first = plan.tasks.front().time, last = first;
+  for (const FrameTask& task : plan.tasks) {
+    first = std::min(first, task.time);
+    last = std::max(last, task.time);
+  }
   for (int i = 0; i < count; ++i) {
     instances.push_back(plugin.createInstance());
+    instances.back()->setFrameRange(first, last);
     instances.back()->applySettings(plan.settings);
   }
   return instances;
@@ -125,6 +190,10 @@ void RunRenderPlan(LoadedPlugin& plugin, const RenderPlan& plan, ProgressBar& pr
   const int workers = plugin.description().rendersInParallel ? WorkerCount(plan.jobs, plan.tasks.size()) : 1;
   std::vector<std::unique_ptr<EffectInstance>> instances = MakeInstances(plugin, plan, workers);
   SharedState shared{plan, plugin.description(), progress};
+  for (auto& instance : instances) {
+    instance->setProgressListener([&progress](double fraction) { progress.framePart(fraction); });
+    instance->setFrameReader([&shared](double time, PixelDepth depth) { return shared.frames.read(time, depth); });
+  }
   std::vector<std::thread> threads;
   for (int i = 1; i < workers; ++i) threads.emplace_back(WorkLoop, std::ref(*instances[i]), std::ref(shared));
   WorkLoop(*instances[0], shared);

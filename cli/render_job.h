@@ -18,6 +18,9 @@ namespace lenstrove::cli {
 
 struct RenderPlan {
   std::vector<FrameTask> tasks;
+  // Where other frames of an input sequence are, for plug-ins that fetch
+  // their source at other times; a plain file has none.
+  FramePattern input;
   std::vector<ResolvedSetting> settings;
   DepthChoice depth = DepthChoice::Auto;
   int tiles = 1;

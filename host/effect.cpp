@@ -1,6 +1,7 @@
 #include "effect.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "image.h"
 #include "status.h"
@@ -137,14 +138,39 @@ OfxStatus Effect::FetchImage(Clip& clip, OfxTime time, OfxPropertySetHandle* ima
     *image = nullptr;
     return kOfxStatFailed;
   }
-  fetched_.push_back(std::make_unique<FetchedImage>(host_, *this, source->Properties()));
-  fetched_.back()->SetLabel("image " + clip.Name());
+  auto fetched = std::make_unique<FetchedImage>(host_, *this, source->Properties());
+  fetched->SetLabel("image " + clip.Name());
+  *image = fetched->Handle();
+  std::lock_guard lock(fetch_mutex_);
+  fetched_.push_back(std::move(fetched));
   ++images_fetched_;
-  *image = fetched_.back()->Handle();
   return kOfxStatOK;
 }
 
+std::string Effect::PluginLabel() const {
+  const Property* label = properties_.Lookup(kOfxPropLabel);
+  if (label && !label->values.empty()) {
+    if (auto* text = std::get_if<std::string>(&label->values[0]); text && !text->empty()) return *text;
+  }
+  return "plug-in";
+}
+
+void Effect::NoteError(const std::string& text) {
+  std::lock_guard lock(errors_mutex_);
+  errors_ += (errors_.empty() ? "" : "; ") + text;
+}
+
+std::string Effect::TakeErrors() {
+  std::lock_guard lock(errors_mutex_);
+  return std::exchange(errors_, std::string());
+}
+
+void Effect::ReportProgress(double fraction) {
+  if (progress_listener_) progress_listener_(fraction < 0 ? 0 : fraction > 1 ? 1 : fraction);
+}
+
 void Effect::ReleaseImage(FetchedImage& image) {
+  std::lock_guard lock(fetch_mutex_);
   auto found = std::find_if(fetched_.begin(), fetched_.end(), [&](const auto& held) { return held.get() == &image; });
   if (found == fetched_.end()) return;
   fetched_.erase(found);

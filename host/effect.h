@@ -10,6 +10,7 @@
 
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -119,6 +120,25 @@ class Effect {
   void RequestAbort(bool abort) { abort_requested_ = abort; }
   bool AbortRequested() const { return abort_requested_; }
 
+  // Held by the host while an instance-safe plug-in renders this instance.
+  std::mutex& RenderMutex() { return render_mutex_; }
+
+  // The plug-in's OfxPropLabel, for messages shown to the user.
+  std::string PluginLabel() const;
+
+  // Error messages the plug-in posted (from any of its threads) since the
+  // last TakeErrors; a render that posts one has failed.
+  void NoteError(const std::string& text);
+  std::string TakeErrors();
+
+  // The progress suite's reports, 0 to 1, go to the listener.
+  void SetProgressListener(std::function<void(double)> listener) { progress_listener_ = std::move(listener); }
+  void ReportProgress(double fraction);
+
+  // The first and last frame of what is being rendered, for the timeline.
+  void SetTimeBounds(OfxRangeD bounds) { time_bounds_ = bounds; }
+  OfxRangeD TimeBounds() const { return time_bounds_; }
+
  private:
   Effect(Host& host, Role role, std::string context, PropertySet properties);
 
@@ -132,6 +152,12 @@ class Effect {
   int images_fetched_ = 0;
   int images_released_ = 0;
   bool abort_requested_ = false;
+  std::mutex render_mutex_;
+  std::mutex fetch_mutex_;  // tiles of a fully safe plug-in fetch images at once
+  std::mutex errors_mutex_;
+  std::string errors_;
+  std::function<void(double)> progress_listener_;
+  OfxRangeD time_bounds_ = {0, 0};
   Registration self_registration_;
   Registration properties_registration_;
 };

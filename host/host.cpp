@@ -1,5 +1,12 @@
 #include "host.h"
 
+#include <cctype>
+#include <cstdio>
+#include <string_view>
+
+#include "effect.h"
+#include "ofx/ofxMessage.h"
+#include "ofx/ofxParam.h"
 #include "plugin_module.h"
 #include "suites.h"
 
@@ -11,12 +18,32 @@ void AddHostProperties(PropertySet& properties) {
   properties.Set(kOfxPropType, 0, kOfxTypeImageEffectHost);
   properties.Set(kOfxPropName, 0, "org.lenstrove.host");
   properties.Set(kOfxPropLabel, 0, "Lenstrove");
-  properties.SetN(kOfxPropAPIVersion, PropertyType::kInt, {1, 0});
+  properties.SetN(kOfxPropAPIVersion, PropertyType::kInt, {1, 4});
+  properties.SetN(kOfxPropVersion, PropertyType::kInt, {1, 0, 0});
+  properties.Set(kOfxPropVersionLabel, 0, "1.0");
   properties.Set(kOfxPropIsInteractive, 0, 0);
+  properties.Set(kOfxImageEffectHostPropIsBackground, 0, 1);
+  properties.Set(kOfxImageEffectHostPropNativeOrigin, 0, kOfxHostNativeOriginBottomLeft);
+  // Nothing is drawn on screen and nothing renders on the graphics card.
+  properties.Set(kOfxImageEffectPropSupportsOverlays, 0, 0);
+  properties.Set(kOfxImageEffectPropOpenGLRenderSupported, 0, "false");
+  properties.Set(kOfxImageEffectPropSetableFrameRate, 0, 0);
+  properties.Set(kOfxImageEffectPropSetableFielding, 0, 0);
+  properties.Set(kOfxImageEffectPropRenderQualityDraft, 0, 0);
+  properties.Set(kOfxImageEffectInstancePropSequentialRender, 0, 0);
+  properties.Set(kOfxParamHostPropSupportsCustomInteract, 0, 0);
+  properties.Set(kOfxParamHostPropSupportsCustomAnimation, 0, 1);
+  properties.Set(kOfxParamHostPropSupportsStringAnimation, 0, 1);
+  properties.Set(kOfxParamHostPropSupportsBooleanAnimation, 0, 1);
+  properties.Set(kOfxParamHostPropSupportsChoiceAnimation, 0, 1);
+  properties.Set(kOfxParamHostPropSupportsParametricAnimation, 0, 0);
+  properties.Set(kOfxParamHostPropMaxParameters, 0, -1);
+  properties.Set(kOfxParamHostPropMaxPages, 0, 0);
+  properties.SetN(kOfxParamHostPropPageRowColumnCount, PropertyType::kInt, {0, 0});
   properties.Set(kOfxImageEffectPropSupportsMultiResolution, 0, 1);
   properties.Set(kOfxImageEffectPropSupportsTiles, 0, 1);
   properties.Set(kOfxImageEffectPropTemporalClipAccess, 0, 1);
-  properties.Set(kOfxImageEffectPropSupportsMultipleClipDepths, 0, 0);
+  properties.Set(kOfxImageEffectPropSupportsMultipleClipDepths, 0, 1);
   properties.Set(kOfxImageEffectPropSupportsMultipleClipPARs, 0, 0);
   properties.Set(kOfxImageEffectPluginPropHostFrameThreading, 0, 0);
   properties.SetN(kOfxImageEffectPropSupportedContexts, PropertyType::kString,
@@ -97,6 +124,56 @@ void Host::FreeMemory(MemoryBlock& block) {
 size_t Host::MemoryBlocks() const {
   std::lock_guard lock(memory_mutex_);
   return memory_.size();
+}
+
+OfxStatus Host::AllocateGeneralMemory(size_t size, void** data) {
+  if (size > kMaxMemoryBlock) return kOfxStatErrMemory;
+  std::unique_ptr<unsigned char[]> bytes(new unsigned char[size > 0 ? size : 1]);
+  *data = bytes.get();
+  std::lock_guard lock(memory_mutex_);
+  general_memory_.emplace(*data, std::move(bytes));
+  return kOfxStatOK;
+}
+
+bool Host::FreeGeneralMemory(void* data) {
+  std::lock_guard lock(memory_mutex_);
+  return general_memory_.erase(data) > 0;
+}
+
+size_t Host::GeneralMemoryBlocks() const {
+  std::lock_guard lock(memory_mutex_);
+  return general_memory_.size();
+}
+
+void Host::SetMessageHandler(MessageHandler handler) {
+  std::lock_guard lock(message_mutex_);
+  message_handler_ = std::move(handler);
+}
+
+namespace {
+
+// "OfxMessageWarning" -> "warning".
+std::string Severity(std::string_view type) {
+  constexpr std::string_view kPrefix = "OfxMessage";
+  if (type.substr(0, kPrefix.size()) == kPrefix) type.remove_prefix(kPrefix.size());
+  std::string word(type);
+  for (char& c : word) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return word;
+}
+
+}  // namespace
+
+void Host::PostMessage(const Message& message) {
+  if (message.effect && (message.type == kOfxMessageError || message.type == kOfxMessageFatal)) {
+    message.effect->NoteError(message.text);
+  }
+  std::lock_guard lock(message_mutex_);
+  if (message_handler_) {
+    message_handler_(message);
+    return;
+  }
+  std::string label = message.effect ? message.effect->PluginLabel() : "plug-in";
+  std::fprintf(stderr, "%s: %s: %s\n", label.c_str(), Severity(message.type).c_str(), message.text.c_str());
 }
 
 }  // namespace lenstrove::host

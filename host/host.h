@@ -15,6 +15,7 @@
 //   plugin->Render(blur, {0.0, {0, 0, 64, 64}}).Check();
 //   plugin->Shutdown();
 
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -43,8 +44,18 @@ class MemoryBlock {
   Registration registration_;
 };
 
+// A message a plug-in posted through the message suite.
+struct Message {
+  Effect* effect;    // the instance or descriptor it names; null for none
+  std::string type;  // kOfxMessageError, kOfxMessageWarning, ...
+  std::string id;
+  std::string text;
+};
+
 class Host {
  public:
+  using MessageHandler = std::function<void(const Message&)>;
+
   Host();
   ~Host();
   Host(const Host&) = delete;
@@ -76,6 +87,17 @@ class Host {
   // Blocks allocated and not yet freed.
   size_t MemoryBlocks() const;
 
+  // memoryAlloc and memoryFree of the memory suite; freeing a pointer this
+  // host did not hand out (or already took back) answers false.
+  OfxStatus AllocateGeneralMemory(size_t size, void** data);
+  bool FreeGeneralMemory(void* data);
+  size_t GeneralMemoryBlocks() const;
+
+  // Where messages go: by default standard error, as "LABEL: error: text".
+  // An error or fatal message also fails the render it was posted in.
+  void SetMessageHandler(MessageHandler handler);
+  void PostMessage(const Message& message);
+
  private:
   PropertySet properties_;
   CallLog log_;
@@ -84,6 +106,9 @@ class Host {
   Registration properties_registration_;
   mutable std::mutex memory_mutex_;
   std::unordered_map<MemoryBlock*, std::unique_ptr<MemoryBlock>> memory_;
+  std::unordered_map<void*, std::unique_ptr<unsigned char[]>> general_memory_;
+  std::mutex message_mutex_;
+  MessageHandler message_handler_;
 };
 
 }  // namespace lenstrove::host

@@ -2,6 +2,8 @@
 
 #include <cfloat>
 #include <climits>
+#include <cmath>
+#include <algorithm>
 #include <iterator>
 #include <optional>
 
@@ -11,34 +13,52 @@ namespace lenstrove::host {
 
 namespace {
 
+enum class Motion { kNone, kLinear, kRounded, kStepped };
+
 struct ParamTypeInfo {
   const char* type;
   ValueKind kind;
+  int dimension;
+  Motion motion;
+  const char* dimension_labels[4];
 };
 
 constexpr ParamTypeInfo kParamTypes[] = {
-    {kOfxParamTypeGroup, ValueKind::kNone},     {kOfxParamTypePage, ValueKind::kNone},
-    {kOfxParamTypePushButton, ValueKind::kNone}, {kOfxParamTypeBoolean, ValueKind::kInt},
-    {kOfxParamTypeInteger, ValueKind::kInt},    {kOfxParamTypeChoice, ValueKind::kInt},
-    {kOfxParamTypeDouble, ValueKind::kDouble},  {kOfxParamTypeString, ValueKind::kString},
+    {kOfxParamTypeGroup, ValueKind::kNone, 0, Motion::kNone, {}},
+    {kOfxParamTypePage, ValueKind::kNone, 0, Motion::kNone, {}},
+    {kOfxParamTypePushButton, ValueKind::kNone, 0, Motion::kNone, {}},
+    {kOfxParamTypeBoolean, ValueKind::kInt, 1, Motion::kStepped, {}},
+    {kOfxParamTypeChoice, ValueKind::kInt, 1, Motion::kStepped, {}},
+    {kOfxParamTypeInteger, ValueKind::kInt, 1, Motion::kRounded, {}},
+    {kOfxParamTypeInteger2D, ValueKind::kInt, 2, Motion::kRounded, {"x", "y"}},
+    {kOfxParamTypeInteger3D, ValueKind::kInt, 3, Motion::kRounded, {"x", "y", "z"}},
+    {kOfxParamTypeDouble, ValueKind::kDouble, 1, Motion::kLinear, {}},
+    {kOfxParamTypeDouble2D, ValueKind::kDouble, 2, Motion::kLinear, {"x", "y"}},
+    {kOfxParamTypeDouble3D, ValueKind::kDouble, 3, Motion::kLinear, {"x", "y", "z"}},
+    {kOfxParamTypeRGB, ValueKind::kDouble, 3, Motion::kLinear, {"r", "g", "b"}},
+    {kOfxParamTypeRGBA, ValueKind::kDouble, 4, Motion::kLinear, {"r", "g", "b", "a"}},
+    {kOfxParamTypeString, ValueKind::kString, 0, Motion::kStepped, {}},
+    {kOfxParamTypeCustom, ValueKind::kString, 0, Motion::kStepped, {}},
 };
 
-std::optional<ValueKind> KindOfType(std::string_view type) {
+const ParamTypeInfo* InfoOf(std::string_view type) {
   for (const auto& info : kParamTypes) {
-    if (type == info.type) return info.kind;
+    if (type == info.type) return &info;
   }
-  return std::nullopt;
+  return nullptr;
 }
 
-void SetRange(PropertySet& properties, PropertyValue low, PropertyValue high) {
-  properties.Set(kOfxParamPropMin, 0, low);
-  properties.Set(kOfxParamPropMax, 0, high);
-  properties.Set(kOfxParamPropDisplayMin, 0, low);
-  properties.Set(kOfxParamPropDisplayMax, 0, high);
+std::vector<PropertyValue> Repeated(PropertyValue value, int count) {
+  return std::vector<PropertyValue>(static_cast<size_t>(count), value);
+}
+
+void SetRange(PropertySet& properties, PropertyType type, PropertyValue low, PropertyValue high, int dimension) {
+  for (const char* name : {kOfxParamPropMin, kOfxParamPropDisplayMin}) properties.SetN(name, type, Repeated(low, dimension));
+  for (const char* name : {kOfxParamPropMax, kOfxParamPropDisplayMax}) properties.SetN(name, type, Repeated(high, dimension));
 }
 
 // What a host assumes for every property the plug-in leaves unset.
-PropertySet DefinitionDefaults(std::string_view type, std::string_view name, ValueKind kind) {
+PropertySet DefinitionDefaults(std::string_view type, std::string_view name, const ParamTypeInfo& info) {
   PropertySet properties("param " + std::string(name));
   properties.Set(kOfxPropType, 0, kOfxTypeParameter);
   properties.Set(kOfxPropName, 0, std::string(name));
@@ -49,23 +69,53 @@ PropertySet DefinitionDefaults(std::string_view type, std::string_view name, Val
   properties.Set(kOfxParamPropParent, 0, "");
   properties.Set(kOfxParamPropSecret, 0, 0);
   properties.Set(kOfxParamPropEnabled, 0, 1);
-  if (kind == ValueKind::kNone) return properties;
+  properties.Set(kOfxParamPropDataPtr, 0, static_cast<void*>(nullptr));
+  properties.Set(kOfxParamPropEvaluateOnChange, 0, 1);
+  if (type == kOfxParamTypeGroup) properties.Set(kOfxParamPropGroupOpen, 0, 1);
+  if (type == kOfxParamTypePage) properties.SetN(kOfxParamPropPageChild, PropertyType::kString, {});
+  if (info.kind == ValueKind::kNone) return properties;
   properties.Set(kOfxParamPropAnimates, 0, 1);
-  if (kind == ValueKind::kString) properties.Set(kOfxParamPropDefault, 0, "");
-  if (kind == ValueKind::kInt) properties.Set(kOfxParamPropDefault, 0, 0);
-  if (type == kOfxParamTypeInteger) SetRange(properties, INT_MIN, INT_MAX);
-  if (kind == ValueKind::kDouble) {
-    properties.Set(kOfxParamPropDefault, 0, 0.0);
-    SetRange(properties, -DBL_MAX, DBL_MAX);
+  properties.Set(kOfxParamPropIsAnimating, 0, 0);
+  properties.Set(kOfxParamPropIsAutoKeying, 0, 0);
+  properties.Set(kOfxParamPropPersistant, 0, 1);
+  properties.Set(kOfxParamPropPluginMayWrite, 0, 0);
+  properties.Set(kOfxParamPropCanUndo, 0, 1);
+  properties.Set(kOfxParamPropCacheInvalidation, 0, kOfxParamInvalidateValueChange);
+  for (int i = 0; i < info.dimension && info.dimension > 1; ++i) {
+    properties.Set(kOfxParamPropDimensionLabel, i, info.dimension_labels[i]);
+  }
+  if (info.kind == ValueKind::kString) {
+    properties.Set(kOfxParamPropDefault, 0, "");
+    if (type == kOfxParamTypeString) {
+      properties.Set(kOfxParamPropStringMode, 0, kOfxParamStringIsSingleLine);
+      properties.Set(kOfxParamPropStringFilePathExists, 0, 1);
+    } else {
+      properties.Set(kOfxParamPropCustomInterpCallbackV1, 0, static_cast<void*>(nullptr));
+    }
+  }
+  if (info.kind == ValueKind::kInt) {
+    properties.SetN(kOfxParamPropDefault, PropertyType::kInt, Repeated(0, info.dimension));
+    if (info.motion == Motion::kRounded) SetRange(properties, PropertyType::kInt, INT_MIN, INT_MAX, info.dimension);
+    if (type == kOfxParamTypeChoice) properties.SetN(kOfxParamPropChoiceOption, PropertyType::kString, {});
+  }
+  if (info.kind == ValueKind::kDouble) {
+    properties.SetN(kOfxParamPropDefault, PropertyType::kDouble, Repeated(0.0, info.dimension));
+    SetRange(properties, PropertyType::kDouble, -DBL_MAX, DBL_MAX, info.dimension);
+    properties.Set(kOfxParamPropIncrement, 0, 1.0);
+    properties.Set(kOfxParamPropDigits, 0, 2);
+    properties.Set(kOfxParamPropDoubleType, 0, kOfxParamDoubleTypePlain);
+    properties.Set(kOfxParamPropDefaultCoordinateSystem, 0, kOfxParamCoordinatesCanonical);
   }
   return properties;
 }
 
-// The limit's first value, if the plug-in kept it of the parameter's type.
-template <class T>
-const T* Limit(const PropertySet& properties, std::string_view name) {
-  const Property* limit = properties.Lookup(name);
-  return limit && !limit->values.empty() ? std::get_if<T>(&limit->values[0]) : nullptr;
+// Value `index` of a numeric property as a double, if the plug-in set it.
+std::optional<double> NumberOf(const PropertySet& properties, std::string_view name, size_t index) {
+  const Property* found = properties.Lookup(name);
+  if (!found || found->values.size() <= index) return std::nullopt;
+  if (auto* number = std::get_if<double>(&found->values[index])) return *number;
+  if (auto* integer = std::get_if<int>(&found->values[index])) return *integer;
+  return std::nullopt;
 }
 
 }  // namespace
@@ -74,87 +124,138 @@ Param::Param(Host& host, ParamSet& owner, std::string name, std::string type, Pr
     : owner_(owner),
       name_(std::move(name)),
       type_(std::move(type)),
-      kind_(KindOfType(type_).value_or(ValueKind::kNone)),
       properties_(std::move(properties)),
       self_registration_(this, HandleKind::kParam, host),
-      properties_registration_(&properties_, HandleKind::kPropertySet, host) {}
+      properties_registration_(&properties_, HandleKind::kPropertySet, host) {
+  const ParamTypeInfo* info = InfoOf(type_);
+  kind_ = info ? info->kind : ValueKind::kNone;
+  dimension_ = info ? info->dimension : 0;
+  stepped_ = info && info->motion == Motion::kStepped;
+  rounded_ = info && info->motion == Motion::kRounded;
+  value_.numbers.assign(static_cast<size_t>(dimension_), 0.0);
+}
 
-double Param::DoubleAt(OfxTime time) const {
-  if (keys_.empty()) return double_value_;
+ParamValue Param::Between(const ParamValue& before, const ParamValue& after, double fraction) const {
+  if (stepped_) return before;
+  ParamValue value = before;
+  for (size_t i = 0; i < value.numbers.size() && i < after.numbers.size(); ++i) {
+    double v0 = before.numbers[i], v1 = after.numbers[i];
+    value.numbers[i] = v0 + (v1 - v0) * fraction;
+    if (rounded_) value.numbers[i] = std::round(value.numbers[i]);
+  }
+  return value;
+}
+
+ParamValue Param::ValueAt(OfxTime time) const {
+  if (keys_.empty()) return value_;
   auto upper = keys_.lower_bound(time);
   if (upper == keys_.end()) return std::prev(upper)->second;
   if (upper->first == time || upper == keys_.begin()) return upper->second;
   auto lower = std::prev(upper);
-  auto [t0, v0] = *lower;
-  auto [t1, v1] = *upper;
-  return v0 + (v1 - v0) * ((time - t0) / (t1 - t0));
+  return Between(lower->second, upper->second, (time - lower->first) / (upper->first - lower->first));
 }
 
-double Param::DerivativeAt(OfxTime time) const {
+double Param::NumberAt(OfxTime time, int dimension) const {
+  ParamValue value = ValueAt(time);
+  return dimension >= 0 && static_cast<size_t>(dimension) < value.numbers.size() ? value.numbers[dimension] : 0.0;
+}
+
+int Param::IntValue() const { return static_cast<int>(NumberAt(owner_.Time(), 0)); }
+
+const std::string& Param::StringValue() const { return StringAt(owner_.Time()); }
+
+// Strings never blend, so the answer is always one of the stored values.
+const std::string& Param::StringAt(OfxTime time) const {
+  if (keys_.empty()) return value_.text;
+  auto after = keys_.upper_bound(time);
+  return after == keys_.begin() ? after->second.text : std::prev(after)->second.text;
+}
+
+double Param::DerivativeAt(OfxTime time, int dimension) const {
   auto upper = keys_.upper_bound(time);
   if (upper == keys_.begin() || upper == keys_.end()) return 0;
   auto lower = std::prev(upper);
-  return (upper->second - lower->second) / (upper->first - lower->first);
+  return (upper->second.numbers[dimension] - lower->second.numbers[dimension]) / (upper->first - lower->first);
 }
 
 // The curve is straight between keys, so trapezoids between the ends and
 // every key in between give the exact area.
-double Param::IntegralOver(OfxTime from, OfxTime to) const {
-  if (from > to) return -IntegralOver(to, from);
+double Param::IntegralOver(OfxTime from, OfxTime to, int dimension) const {
+  if (from > to) return -IntegralOver(to, from, dimension);
   double area = 0;
   OfxTime previous = from;
   for (auto key = keys_.upper_bound(from); key != keys_.end() && key->first < to; ++key) {
-    area += (DoubleAt(previous) + key->second) / 2 * (key->first - previous);
+    area += (NumberAt(previous, dimension) + key->second.numbers[dimension]) / 2 * (key->first - previous);
     previous = key->first;
   }
-  return area + (DoubleAt(previous) + DoubleAt(to)) / 2 * (to - previous);
+  return area + (NumberAt(previous, dimension) + NumberAt(to, dimension)) / 2 * (to - previous);
 }
 
-template <class T>
-bool Param::Clamp(T* value) const {
-  const T* low = Limit<T>(properties_, kOfxParamPropMin);
-  const T* high = Limit<T>(properties_, kOfxParamPropMax);
-  if (low && *value < *low) {
-    *value = *low;
-    return true;
+bool Param::Clamp(ParamValue* value) const {
+  value->numbers.resize(static_cast<size_t>(dimension_), 0.0);
+  bool clamped = false;
+  for (size_t i = 0; i < value->numbers.size(); ++i) {
+    double& number = value->numbers[i];
+    if (rounded_ || kind_ == ValueKind::kInt) number = std::trunc(number);
+    std::optional<double> low = NumberOf(properties_, kOfxParamPropMin, i);
+    std::optional<double> high = NumberOf(properties_, kOfxParamPropMax, i);
+    if (low && number < *low) {
+      number = *low;
+      clamped = true;
+    } else if (high && number > *high) {
+      number = *high;
+      clamped = true;
+    }
   }
-  if (high && *value > *high) {
-    *value = *high;
-    return true;
-  }
-  return false;
+  return clamped;
+}
+
+bool Param::Animates() const {
+  const Property* animates = properties_.Lookup(kOfxParamPropAnimates);
+  return !animates || animates->values.empty() || animates->values[0] != PropertyValue(0);
+}
+
+bool Param::SetValue(ParamValue value) {
+  bool clamped = Clamp(&value);
+  keys_.clear();
+  value_ = std::move(value);
+  return clamped;
+}
+
+bool Param::SetValueAt(OfxTime time, ParamValue value) {
+  if (!Animates()) return SetValue(std::move(value));
+  bool clamped = Clamp(&value);
+  keys_[time] = std::move(value);
+  return clamped;
 }
 
 bool Param::SetDouble(double value) {
-  bool clamped = Clamp(&value);
-  keys_.clear();
-  double_value_ = value;
-  return clamped;
+  ParamValue changed = value_;
+  changed.numbers.resize(std::max<size_t>(1, changed.numbers.size()));
+  changed.numbers[0] = value;
+  return SetValue(std::move(changed));
 }
 
 bool Param::SetDoubleAt(OfxTime time, double value) {
-  const Property* animates = properties_.Lookup(kOfxParamPropAnimates);
-  bool animated = !animates || animates->values.empty() || animates->values[0] != PropertyValue(0);
-  if (!animated) return SetDouble(value);
-  bool clamped = Clamp(&value);
-  keys_[time] = value;
-  return clamped;
+  ParamValue changed = ValueAt(time);
+  changed.numbers.resize(std::max<size_t>(1, changed.numbers.size()));
+  changed.numbers[0] = value;
+  return SetValueAt(time, std::move(changed));
 }
 
-bool Param::SetInt(int value) {
-  bool clamped = Clamp(&value);
-  int_value_ = value;
-  return clamped;
-}
+bool Param::SetInt(int value) { return SetDouble(value); }
+
+void Param::SetString(std::string value) { SetValue({{}, std::move(value)}); }
 
 void Param::ResetToDefault() {
-  keys_.clear();
+  ParamValue value;
+  for (int i = 0; i < dimension_; ++i) value.numbers.push_back(NumberOf(properties_, kOfxParamPropDefault, i).value_or(0));
   const Property* found = properties_.Lookup(kOfxParamPropDefault);
-  if (!found || found->values.empty()) return;
-  const PropertyValue& value = found->values[0];
-  if (auto* number = std::get_if<double>(&value)) double_value_ = *number;
-  if (auto* integer = std::get_if<int>(&value)) int_value_ = *integer;
-  if (auto* text = std::get_if<std::string>(&value)) string_value_ = *text;
+  if (found && !found->values.empty()) {
+    if (auto* text = std::get_if<std::string>(&found->values[0])) value.text = *text;
+  }
+  keys_.clear();
+  value_ = std::move(value);
 }
 
 int Param::KeyIndex(OfxTime time, int direction) const {
@@ -170,11 +271,9 @@ int Param::KeyIndex(OfxTime time, int direction) const {
 
 OfxStatus Param::CopyFrom(const Param& from, OfxTime offset, const OfxRangeD* range) {
   if (from.type_ != type_) return kOfxStatErrValue;
-  double_value_ = from.double_value_;
-  int_value_ = from.int_value_;
-  string_value_ = from.string_value_;
+  value_ = from.value_;
   if (!range) keys_.clear();
-  for (auto [time, value] : from.keys_) {
+  for (const auto& [time, value] : from.keys_) {
     if (!range || (time >= range->min && time <= range->max)) keys_[time + offset] = value;
   }
   return kOfxStatOK;
@@ -189,11 +288,11 @@ ParamSet::ParamSet(Host& host, bool descriptor)
 
 OfxStatus ParamSet::Define(std::string_view type, std::string_view name, Param** param) {
   if (!descriptor_) return kOfxStatErrUnsupported;
-  std::optional<ValueKind> kind = KindOfType(type);
-  if (!kind) return kOfxStatErrUnknown;
+  const ParamTypeInfo* info = InfoOf(type);
+  if (!info) return kOfxStatErrUnknown;
   if (Find(name)) return kOfxStatErrExists;
   params_.push_back(std::make_unique<Param>(host_, *this, std::string(name), std::string(type),
-                                            DefinitionDefaults(type, name, *kind)));
+                                            DefinitionDefaults(type, name, *info)));
   *param = params_.back().get();
   return kOfxStatOK;
 }

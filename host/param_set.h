@@ -5,11 +5,14 @@
 // plug-in declares; an instance's set starts as a copy of them, each
 // parameter at its default, and holds the values.
 //
-// Values: booleans, integers and choices hold one int and strings one string,
-// whatever the time. A double holds a constant until it gets keys; with keys
-// its value is linear between two keys and held before the first and after
-// the last:  v0 + (v1 - v0) * ((t - t0) / (t1 - t0)).
-// Setting a double or an integer clamps it to OfxParamPropMin/Max.
+// Values: every numeric type holds one number per dimension (integers,
+// booleans and choices too), strings and custom parameters a string. A value
+// is constant until it gets keys; with keys, doubles (1D to 3D, RGB, RGBA) are
+// linear between two keys, integers the same rounded to the nearest, and
+// booleans, choices, strings and custom parameters hold the value of the last
+// key at or before the time. Before the first key and after the last the end
+// key's value holds:  v0 + (v1 - v0) * ((t - t0) / (t1 - t0)).
+// Setting a number clamps each dimension to its OfxParamPropMin/Max.
 
 #include <map>
 #include <memory>
@@ -28,6 +31,14 @@ class ParamSet;
 // What a parameter type stores; kNone for groups, pages and buttons.
 enum class ValueKind { kNone, kInt, kDouble, kString };
 
+// A parameter's value at one time: `numbers` has one entry per dimension
+// for numeric types, `text` is used by strings and custom parameters.
+struct ParamValue {
+  std::vector<double> numbers;
+  std::string text;
+  bool operator==(const ParamValue& other) const { return numbers == other.numbers && text == other.text; }
+};
+
 class Param {
  public:
   Param(Host& host, ParamSet& owner, std::string name, std::string type, PropertySet properties);
@@ -42,24 +53,38 @@ class Param {
   PropertySet& Properties() { return properties_; }
   const PropertySet& Properties() const { return properties_; }
 
-  double DoubleAt(OfxTime time) const;
-  double DerivativeAt(OfxTime time) const;
-  double IntegralOver(OfxTime from, OfxTime to) const;  // of a double
-  int IntValue() const { return int_value_; }
-  const std::string& StringValue() const { return string_value_; }
+  // 1 for scalars, 2 or 3 for the 2D and 3D types, 3 for RGB, 4 for RGBA;
+  // 0 for strings and types without a value.
+  int Dimension() const { return dimension_; }
+
+  ParamValue ValueAt(OfxTime time) const;
+  // The first dimension, for the scalar types.
+  double DoubleAt(OfxTime time) const { return NumberAt(time, 0); }
+  double NumberAt(OfxTime time, int dimension) const;
+  // Of a double type's dimension.
+  double DerivativeAt(OfxTime time, int dimension = 0) const;
+  double IntegralOver(OfxTime from, OfxTime to, int dimension = 0) const;
+  // At the owner's current time.
+  int IntValue() const;
+  const std::string& StringValue() const;
+  const std::string& StringAt(OfxTime time) const;
 
   // The setters return true when they had to clamp the value.
-  // SetDouble makes the value constant, dropping any keys.
-  bool SetDouble(double value);
-  // Adds or replaces the key at `time`; a double that does not animate
+  // SetValue makes the value constant, dropping any keys; missing
+  // dimensions are 0.
+  bool SetValue(ParamValue value);
+  // Adds or replaces the key at `time`; a parameter that does not animate
   // takes the value as its constant instead.
+  bool SetValueAt(OfxTime time, ParamValue value);
+  // The first dimension, keeping the others.
+  bool SetDouble(double value);
   bool SetDoubleAt(OfxTime time, double value);
   bool SetInt(int value);
-  void SetString(std::string value) { string_value_ = std::move(value); }
+  void SetString(std::string value);
   // Back to OfxParamPropDefault, without keys.
   void ResetToDefault();
 
-  const std::map<OfxTime, double>& Keys() const { return keys_; }
+  const std::map<OfxTime, ParamValue>& Keys() const { return keys_; }
   // Index of the key at `time` (direction 0), the last key before it
   // (direction < 0) or the first key after it (direction > 0); -1 if none.
   int KeyIndex(OfxTime time, int direction) const;
@@ -70,18 +95,20 @@ class Param {
   OfxStatus CopyFrom(const Param& from, OfxTime offset, const OfxRangeD* range);
 
  private:
-  template <class T>
-  bool Clamp(T* value) const;
+  bool Clamp(ParamValue* value) const;
+  bool Animates() const;
+  ParamValue Between(const ParamValue& before, const ParamValue& after, double fraction) const;
 
   ParamSet& owner_;
   std::string name_;
   std::string type_;
   ValueKind kind_;
+  int dimension_;
+  bool stepped_;  // holds each key's value until the next
+  bool rounded_;  // integers
   PropertySet properties_;
-  double double_value_ = 0;
-  int int_value_ = 0;
-  std::string string_value_;
-  std::map<OfxTime, double> keys_;
+  ParamValue value_;
+  std::map<OfxTime, ParamValue> keys_;
   Registration self_registration_;
   Registration properties_registration_;
 };

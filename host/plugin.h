@@ -11,6 +11,7 @@
 
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,30 @@ namespace lenstrove::host {
 
 class Host;
 class PluginModule;
+
+// What a plug-in answered to the clip preferences action: what it wants
+// each clip's images to be. Clips it said nothing about keep what they were.
+struct ClipPreference {
+  std::string clip;
+  std::string components;  // kOfxImageComponentRGBA, ...
+  std::string depth;       // kOfxBitDepthByte, ...
+  double pixel_aspect_ratio = 1;
+};
+
+struct ClipPreferences {
+  std::vector<ClipPreference> clips;
+  std::string output_premultiplication;  // kOfxImagePreMultiplied, ...
+  double frame_rate = 24;
+  bool frame_varying = false;
+  bool continuous_samples = false;
+  const ClipPreference* Find(const std::string& clip) const;
+};
+
+// What is identity answered: render nothing, copy `clip` at `time`.
+struct Identity {
+  std::string clip;
+  OfxTime time = 0;
+};
 
 // The arguments of a render action.
 struct RenderRequest {
@@ -60,8 +85,41 @@ class Plugin {
   // plug-in; throws HostError when the context was not described.
   Effect& NewInstance(const std::string& context);
   ActionResult CreateInstance(Effect& instance);
-  // Sets the instance's time to the frame's, then renders.
+  // Sets the instance's time to the frame's, then renders. Honours the
+  // plug-in's render thread safety: an unsafe plug-in renders one call at a
+  // time in the whole process, an instance-safe one one call at a time per
+  // instance; a fully safe one is not held back. An error message the
+  // plug-in posts during the render fails it, with the message.
   ActionResult Render(Effect& instance, const RenderRequest& request);
+  // Renders every window of one frame: at the same time on several threads
+  // when the plug-in is fully safe and `parallel` is set, else in order.
+  // The first failure is returned.
+  ActionResult RenderWindows(Effect& instance, RenderRequest request, const std::vector<OfxRectI>& windows,
+                             bool parallel);
+  // The plug-in's OfxImageEffectPluginRenderThreadSafety.
+  std::string RenderThreadSafety();
+
+  // The actions a host sends around a render, in the standard's order.
+  // Each fills in what the plug-in answered; a plug-in that answers
+  // kOfxStatReplyDefault leaves the host's defaults in place.
+  ActionResult GetClipPreferences(Effect& instance, ClipPreferences* preferences);
+  ActionResult GetRegionOfDefinition(Effect& instance, OfxTime time, OfxRectD* region);
+  // `region` is the region of the output to be rendered; `rois` gets one
+  // region per input clip (by default the same region).
+  ActionResult GetRegionsOfInterest(Effect& instance, OfxTime time, const OfxRectD& region,
+                                    std::vector<std::pair<std::string, OfxRectD>>* rois);
+  // Frame ranges of every input clip the frame at `time` needs (by default
+  // just `time`).
+  ActionResult GetFramesNeeded(Effect& instance, OfxTime time,
+                               std::vector<std::pair<std::string, OfxRangeD>>* frames);
+  // Sets `identity` when the plug-in answered that it would only copy a
+  // clip (kOfxStatOK); otherwise leaves it unset.
+  ActionResult IsIdentity(Effect& instance, const RenderRequest& request, std::optional<Identity>* identity);
+  ActionResult BeginSequenceRender(Effect& instance, OfxRangeD frames, bool sequential);
+  ActionResult EndSequenceRender(Effect& instance, OfxRangeD frames, bool sequential);
+  // Begin instance changed, instance changed for `param` and end, as when a
+  // user edits the parameter at `time` (reason kOfxChangeUserEdited).
+  ActionResult ParamChanged(Effect& instance, const std::string& param, OfxTime time);
   // Tells the plug-in, then frees the instance whatever it answered. An
   // instance already freed (by Shutdown, say) gets kOfxStatErrBadHandle and
   // the plug-in is not called.
@@ -85,6 +143,8 @@ class Plugin {
   std::vector<Effect*> Instances();
 
  private:
+  // One render action, under the locks the plug-in's thread safety asks for.
+  ActionResult RenderCall(Effect& instance, const RenderRequest& request);
   bool Holds(const Effect& instance);
   ActionResult Run(const char* action, const void* handle, PropertySet* in_args, PropertySet* out_args);
 

@@ -40,10 +40,12 @@ const char* StatusName(OfxStatus status) {
   return kStatusNames[status];
 }
 
-PluginError::PluginError(std::string action, OfxStatus status)
-    : std::runtime_error(action + " failed: " + StatusName(status) + " (" + std::to_string(status) + ")"),
+PluginError::PluginError(std::string action, OfxStatus status, std::string message)
+    : std::runtime_error(action + " failed: " + StatusName(status) + " (" + std::to_string(status) + ")" +
+                         (message.empty() ? "" : ": " + message)),
       action_(std::move(action)),
-      status_(status) {}
+      status_(status),
+      message_(std::move(message)) {}
 
 bool ActionResult::Succeeded() const {
   if (status == kOfxStatOK) return true;
@@ -51,7 +53,7 @@ bool ActionResult::Succeeded() const {
 }
 
 const ActionResult& ActionResult::Check() const {
-  if (!Succeeded()) throw PluginError(action, status);
+  if (!Succeeded()) throw PluginError(action, status, message);
   return *this;
 }
 

@@ -24,20 +24,29 @@ class HostError : public std::runtime_error {
 
 class PluginError : public std::runtime_error {
  public:
-  PluginError(std::string action, OfxStatus status);
+  PluginError(std::string action, OfxStatus status, std::string message = "");
   const std::string& action() const { return action_; }
   OfxStatus status() const { return status_; }
+  // The error messages the plug-in posted during the action, if any.
+  const std::string& message() const { return message_; }
 
  private:
   std::string action_;
   OfxStatus status_;
+  std::string message_;
 };
 
 // What an action returned. Callers that test failure paths read `status`;
 // callers that just want things to work call Check().
 struct ActionResult {
+  ActionResult() = default;
+  ActionResult(std::string action_name, OfxStatus answered, std::string posted = "")
+      : action(std::move(action_name)), status(answered), message(std::move(posted)) {}
+
   std::string action;
   OfxStatus status = kOfxStatOK;
+  // Error messages posted during the action; a render with one has failed.
+  std::string message;
 
   // kOfxStatOK always counts as success. kOfxStatReplyDefault means "do what
   // a host does by default", which is fine for every action except those the

@@ -480,49 +480,66 @@ OfxStatus Write(T* out, T value) {
   return kOfxStatOK;
 }
 
-// Reads the one trailing pointer a getter passes: int* for booleans,
-// integers and choices, double* for doubles, char** for strings.
+// Reads the trailing pointers a getter passes, one per dimension: int* for
+// booleans, choices and integers (1D to 3D), double* for the double types
+// and colours, one char** for strings and custom parameters.
 OfxStatus WriteValue(const Param& param, OfxTime time, va_list* args) {
-  switch (param.Kind()) {
-    case ValueKind::kInt: return Write(va_arg(*args, int*), param.IntValue());
-    case ValueKind::kDouble: return Write(va_arg(*args, double*), param.DoubleAt(time));
-    case ValueKind::kString: return Write(va_arg(*args, char**), const_cast<char*>(param.StringValue().c_str()));
-    case ValueKind::kNone: break;
+  if (param.Kind() == ValueKind::kString) {
+    return Write(va_arg(*args, char**), const_cast<char*>(param.StringAt(time).c_str()));
   }
-  return kOfxStatErrValue;
+  if (param.Kind() == ValueKind::kNone) return kOfxStatErrValue;
+  ParamValue value = param.ValueAt(time);
+  for (double number : value.numbers) {
+    OfxStatus status = param.Kind() == ValueKind::kInt ? Write(va_arg(*args, int*), static_cast<int>(number))
+                                                       : Write(va_arg(*args, double*), number);
+    if (status != kOfxStatOK) return status;
+  }
+  return kOfxStatOK;
 }
 
-// Reads the one trailing value a setter passes and stores it: at `time`
-// when given, else as paramSetValue does (a key at the current time for a
-// double that already has keys).
+// Reads the trailing values a setter passes and stores them: at `time` when
+// given, else as paramSetValue does (a key at the current time for a
+// parameter that already has keys, the constant otherwise).
 OfxStatus ReadValue(Param& param, const OfxTime* time, va_list* args, std::string* shown) {
+  ParamValue value;
   switch (param.Kind()) {
-    case ValueKind::kInt: {
-      int value = va_arg(*args, int);
-      *shown = Text(value);
-      param.SetInt(value);
-      return kOfxStatOK;
-    }
-    case ValueKind::kDouble: {
-      double value = va_arg(*args, double);
-      *shown = Text(value);
-      if (!time && param.Keys().empty()) {
-        param.SetDouble(value);
-      } else {
-        param.SetDoubleAt(time ? *time : param.Owner().Time(), value);
-      }
-      return kOfxStatOK;
-    }
+    case ValueKind::kInt:
+      for (int i = 0; i < param.Dimension(); ++i) value.numbers.push_back(va_arg(*args, int));
+      break;
+    case ValueKind::kDouble:
+      for (int i = 0; i < param.Dimension(); ++i) value.numbers.push_back(va_arg(*args, double));
+      break;
     case ValueKind::kString: {
-      const char* value = va_arg(*args, const char*);
-      *shown = ValueArg(value);
-      if (!value) return kOfxStatErrBadHandle;
-      param.SetString(value);
-      return kOfxStatOK;
+      const char* text = va_arg(*args, const char*);
+      *shown = ValueArg(text);
+      if (!text) return kOfxStatErrBadHandle;
+      value.text = text;
+      break;
     }
-    case ValueKind::kNone: break;
+    case ValueKind::kNone: return kOfxStatErrValue;
   }
-  return kOfxStatErrValue;
+  for (double number : value.numbers) {
+    std::string text = param.Kind() == ValueKind::kInt ? Text(static_cast<int>(number)) : Text(number);
+    *shown += (shown->empty() ? "" : ", ") + text;
+  }
+  if (!time && param.Keys().empty()) {
+    param.SetValue(std::move(value));
+  } else {
+    param.SetValueAt(time ? *time : param.Owner().Time(), std::move(value));
+  }
+  return kOfxStatOK;
+}
+
+// The derivative or integral of each dimension of a double type, written
+// through one double* per dimension.
+template <class PerDimension>
+OfxStatus WriteDoubles(const Param& param, va_list* args, PerDimension&& per_dimension) {
+  if (param.Kind() != ValueKind::kDouble) return kOfxStatErrValue;
+  for (int i = 0; i < param.Dimension(); ++i) {
+    OfxStatus status = Write(va_arg(*args, double*), per_dimension(i));
+    if (status != kOfxStatOK) return status;
+  }
+  return kOfxStatOK;
 }
 
 OfxStatus ParamGetValue(OfxParamHandle handle, ...) {
@@ -551,8 +568,8 @@ OfxStatus ParamGetDerivative(OfxParamHandle handle, OfxTime time, ...) {
   OfxStatus status = Dispatch<Param>(
       "paramGetDerivative", handle, [&] { return Args(time); },
       [&](Param& param, Host&) {
-        if (param.Kind() != ValueKind::kDouble || !Finite(time)) return kOfxStatErrValue;
-        return Write(va_arg(args, double*), param.DerivativeAt(time));
+        if (!Finite(time)) return kOfxStatErrValue;
+        return WriteDoubles(param, &args, [&](int i) { return param.DerivativeAt(time, i); });
       });
   va_end(args);
   return status;
@@ -564,8 +581,8 @@ OfxStatus ParamGetIntegral(OfxParamHandle handle, OfxTime time1, OfxTime time2, 
   OfxStatus status = Dispatch<Param>(
       "paramGetIntegral", handle, [&] { return Args(time1, time2); },
       [&](Param& param, Host&) {
-        if (param.Kind() != ValueKind::kDouble || !Finite(time1) || !Finite(time2)) return kOfxStatErrValue;
-        return Write(va_arg(args, double*), param.IntegralOver(time1, time2));
+        if (!Finite(time1) || !Finite(time2)) return kOfxStatErrValue;
+        return WriteDoubles(param, &args, [&](int i) { return param.IntegralOver(time1, time2, i); });
       });
   va_end(args);
   return status;
@@ -663,6 +680,7 @@ constexpr OfxParameterSuiteV1 kParameterSuite = {
 }  // namespace
 
 const void* FindSuite(std::string_view name, int version) {
+  if (const void* service = FindServiceSuite(name, version)) return service;
   if (version != 1) return nullptr;
   if (name == kOfxPropertySuite) return &kPropertySuite;
   if (name == kOfxImageEffectSuite) return &kImageEffectSuite;

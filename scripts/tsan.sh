@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # ThreadSanitizer check: many plug-in instances rendering different frames
-# at once through the project's host (tests/robustness), and the lenstrove
-# command rendering a sequence with several workers. Any race report fails.
+# at once through the project's host (tests/robustness), the host's worker
+# pool, mutexes and concurrent tiles (tests/host), and the lenstrove command
+# rendering a sequence with several workers, with the Lenstrove plug-in and
+# with a fully thread-safe test plug-in that splits rows over the pool.
+# Any race report fails.
 #
 #   scripts/tsan.sh        (TSAN_BUILD_DIR, default build-tsan)
 set -euo pipefail
@@ -10,7 +13,7 @@ build=${TSAN_BUILD_DIR:-build-tsan}
 
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DLENSTROVE_TSAN=ON >/dev/null
-targets=(robustness_concurrency_tests)
+targets=(robustness_concurrency_tests host_tests LenstroveSuiteUser)
 have_cli=0
 if cmake --build "$build" --target help | grep -q '^lenstrove:'; then
   targets+=(lenstrove)
@@ -26,6 +29,9 @@ export TSAN_OPTIONS="halt_on_error=1 exitcode=66 second_deadlock_stack=1 suppres
 echo "== concurrent instances (ThreadSanitizer)"
 "$build/tests/robustness/robustness_concurrency_tests"
 
+echo "== the multithread suite's pool, mutexes and concurrent tiles (ThreadSanitizer)"
+"$build/tests/host_tests" --gtest_filter='HostServices.*:HostActions.*'
+
 if ((have_cli)); then
   echo "== lenstrove render of a sequence with 4 workers (ThreadSanitizer)"
   work=$(mktemp -d)
@@ -38,6 +44,14 @@ if ((have_cli)); then
   count=$(ls "$work" | grep -c '^out\.')
   if [ "$count" -ne 8 ]; then
     echo "expected 8 rendered frames, found $count" >&2
+    exit 1
+  fi
+  echo "== a fully thread-safe plug-in: 2 workers, 4 tiles at once, rows over the pool (ThreadSanitizer)"
+  OFX_PLUGIN_PATH="$build/tests/cli/test-plugins" "$build/cli/lenstrove" render -q -j 2 -t 4 -f 1-8 \
+    -p org.lenstrove.tests.SuiteUser "$work/in.#.png" "$work/suite.#.png" Gain=0.5 Depth=2
+  count=$(ls "$work" | grep -c '^suite\.')
+  if [ "$count" -ne 8 ]; then
+    echo "expected 8 frames from the test plug-in, found $count" >&2
     exit 1
   fi
 fi

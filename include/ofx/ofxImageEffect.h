@@ -14,6 +14,11 @@ extern "C" {
 #define kOfxImageEffectPluginApi "OfxImageEffectPluginAPI"
 #define kOfxImageEffectPluginApiVersion 1
 
+/* Status codes of the image-effect API. */
+#define kOfxStatErrImageFormat ((int)1000)
+#define kOfxStatGLOutOfMemory ((int)1001)
+#define kOfxStatGLRenderFailed ((int)1002)
+
 typedef struct OfxImageEffectStruct *OfxImageEffectHandle;
 typedef struct OfxImageClipStruct *OfxImageClipHandle;
 typedef struct OfxImageMemoryStruct *OfxImageMemoryHandle;
@@ -86,11 +91,43 @@ typedef struct OfxImageEffectSuiteV1 {
 #define kOfxImageEffectPropPixelDepth "OfxImageEffectPropPixelDepth"
 #define kOfxImageEffectPropComponents "OfxImageEffectPropComponents"
 #define kOfxImageEffectPropPreMultiplication "OfxImageEffectPropPreMultiplication"
+#define kOfxImageEffectPropSupportsOverlays "OfxImageEffectPropSupportsOverlays"
+#define kOfxImageEffectPropSetableFrameRate "OfxImageEffectPropSetableFrameRate"
+#define kOfxImageEffectPropSetableFielding "OfxImageEffectPropSetableFielding"
+#define kOfxImageEffectPropOpenGLRenderSupported "OfxImageEffectPropOpenGLRenderSupported"
+#define kOfxImageEffectPropRenderQualityDraft "OfxImageEffectPropRenderQualityDraft"
+#define kOfxImageEffectHostPropIsBackground "OfxImageEffectHostPropIsBackground"
+#define kOfxImageEffectHostPropNativeOrigin "OfxImageEffectHostPropNativeOrigin"
+#define kOfxHostNativeOriginBottomLeft "OfxImageEffectHostPropNativeOriginBottomLeft"
+#define kOfxImageEffectInstancePropSequentialRender "OfxImageEffectInstancePropSequentialRender"
+#define kOfxImageEffectInstancePropEffectDuration "OfxImageEffectInstancePropEffectDuration"
+#define kOfxImageEffectPropProjectSize "OfxImageEffectPropProjectSize"
+#define kOfxImageEffectPropProjectOffset "OfxImageEffectPropProjectOffset"
+#define kOfxImageEffectPropProjectExtent "OfxImageEffectPropProjectExtent"
+#define kOfxImageEffectPropFrameRange "OfxImageEffectPropFrameRange"
+#define kOfxImageEffectPropUnmappedFrameRange "OfxImageEffectPropUnmappedFrameRange"
+#define kOfxImageEffectPropUnmappedFrameRate "OfxImageEffectPropUnmappedFrameRate"
+#define kOfxImageEffectPropFrameStep "OfxImageEffectPropFrameStep"
+#define kOfxImageEffectFrameVarying "OfxImageEffectFrameVarying"
+#define kOfxImageEffectPropRegionOfDefinition "OfxImageEffectPropRegionOfDefinition"
+#define kOfxImageEffectPropRegionOfInterest "OfxImageEffectPropRegionOfInterest"
 
 /* Clip and image properties. */
 #define kOfxImageClipPropOptional "OfxImageClipPropOptional"
 #define kOfxImageClipPropIsMask "OfxImageClipPropIsMask"
 #define kOfxImageClipPropConnected "OfxImageClipPropConnected"
+#define kOfxImageClipPropUnmappedComponents "OfxImageClipPropUnmappedComponents"
+#define kOfxImageClipPropUnmappedPixelDepth "OfxImageClipPropUnmappedPixelDepth"
+#define kOfxImageClipPropFieldExtraction "OfxImageClipPropFieldExtraction"
+#define kOfxImageClipPropFieldOrder "OfxImageClipPropFieldOrder"
+#define kOfxImageClipPropContinuousSamples "OfxImageClipPropContinuousSamples"
+/* Prefixes of the per-clip names in the clip preferences, regions of
+   interest and frames needed actions: the clip's name follows. */
+#define kOfxImageClipPropComponents "OfxImageClipPropComponents"
+#define kOfxImageClipPropDepth "OfxImageClipPropDepth"
+#define kOfxImageClipPropPAR "OfxImageClipPropPAR"
+#define kOfxImageClipPropRoI "OfxImageClipPropRoI"
+#define kOfxImageClipPropFrameRange "OfxImageClipPropFrameRange"
 #define kOfxImagePropData "OfxImagePropData"
 #define kOfxImagePropBounds "OfxImagePropBounds"
 #define kOfxImagePropRegionOfDefinition "OfxImagePropRegionOfDefinition"

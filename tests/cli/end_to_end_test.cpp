@@ -339,6 +339,79 @@ TEST_F(Lenstrove, APluginThatAnswersAnErrorIsReportedAndTheOldOutputSurvives) {
   EXPECT_EQ(files(), (std::vector<std::string>{"in.png", "out.png"}));
 }
 
+// ---- a plug-in built the way the standard's support library builds them --
+
+// The test plug-in multiplies by Gain in whatever depth and components it
+// asked the host for, splitting rows over the host's threads; see
+// tests/plugins/suite_user_plugin.cpp.
+TEST_F(Lenstrove, ASupportLibraryStylePluginRendersInEveryDepthItAsksFor) {
+  const std::string in = path("in.png");
+  WritePicture(in, 37, 23, 4, OIIO::TypeDesc::UINT8,
+               [](int x, int y, int c) { return c == 3 ? (x + y) % 5 / 4.0f : ((x * 7 + y * 3 + c * 50) % 256) / 255.0f; });
+  const std::string plugin = "org.lenstrove.tests.SuiteUser";
+  auto run = [&](const std::string& out, std::vector<std::string> settings) {
+    std::vector<std::string> args = {in, path(out), "-p", plugin, "-t", "4"};
+    args.insert(args.end(), settings.begin(), settings.end());
+    const CommandResult r = render(args, LENSTROVE_TEST_PLUGIN_DIR);
+    EXPECT_EQ(r.exitCode, 0) << out << ": " << r.err;
+  };
+  run("copy.png", {});
+  EXPECT_EQ(ReadRaw(path("copy.png")), ReadRaw(in)) << "gain 1 in the file's own depth";
+  run("byte.png", {"Gain=0.5"});
+  run("short.png", {"Gain=0.5", "Depth=2"});
+  run("float.png", {"Gain=0.5", "Depth=3"});
+  EXPECT_EQ(ReadRaw(path("short.png")), ReadRaw(path("byte.png")));
+  EXPECT_EQ(ReadRaw(path("float.png")), ReadRaw(path("byte.png")));
+  // Only alpha, as float: every channel of the result is the alpha.
+  run("alpha.png", {"Components=2", "Depth=3"});
+  const Picture alpha = ReadPicture(path("alpha.png"));
+  const Picture source = ReadPicture(in);
+  for (int c = 0; c < 4; ++c) EXPECT_EQ(alpha.byteAt(3, 4, c), source.byteAt(3, 4, 3)) << c;
+  // RGB, as short: colour kept, alpha opaque.
+  run("rgb.png", {"Components=1", "Depth=2"});
+  const Picture rgb = ReadPicture(path("rgb.png"));
+  EXPECT_EQ(rgb.byteAt(5, 6, 1), source.byteAt(5, 6, 1));
+  EXPECT_EQ(rgb.byteAt(5, 6, 3), 255);
+  // Identity: the source is copied, the gain never applied.
+  run("identity.png", {"Identity=on", "Gain=0"});
+  EXPECT_EQ(ReadRaw(path("identity.png")), ReadRaw(in));
+}
+
+TEST_F(Lenstrove, AnErrorMessagePostedDuringARenderFailsItWithTheMessage) {
+  fs::copy_file(kData + "/coffee.png", path("in.png"));
+  const CommandResult r = render({path("in.png"), path("out.png"), "-p", "org.lenstrove.tests.SuiteUser",
+                                  "Complain=on"},
+                                 LENSTROVE_TEST_PLUGIN_DIR);
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_NE(r.err.find("Suite User: error: the picture at frame 0 is not good enough\n"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("lenstrove: error: plug-in 'org.lenstrove.tests.SuiteUser' answered kOfxStatFailed to "
+                       "OfxImageEffectActionRender: the picture at frame 0 is not good enough"),
+            std::string::npos)
+      << r.err;
+  EXPECT_NE(r.err.find("Suite User: log: Complain changed (OfxChangeUserEdited)"), std::string::npos)
+      << "instance changed, with the reason";
+  EXPECT_EQ(files(), (std::vector<std::string>{"in.png"}));
+}
+
+TEST_F(Lenstrove, APluginWithTemporalAccessFetchesOtherFramesOfTheSequenceOnly) {
+  for (int frame = 1; frame <= 3; ++frame) {
+    WritePicture(path("in." + std::to_string(frame) + ".png"), 9, 5, 4, OIIO::TypeDesc::UINT8,
+                 [frame](int x, int, int c) { return c == 3 ? 1.0f : (frame * 40 + x + c) / 255.0f; });
+  }
+  const std::vector<std::string> common = {"-p", "org.lenstrove.tests.SuiteUser", "Neighbour=-1", "-j", "2"};
+  std::vector<std::string> args = {"-f", "2-3", path("in.#.png"), path("out.#.png")};
+  args.insert(args.end(), common.begin(), common.end());
+  const CommandResult r = render(args, LENSTROVE_TEST_PLUGIN_DIR);
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(ReadRaw(path("out.2.png")), ReadRaw(path("in.1.png"))) << "frame 1 is on disk, though not rendered";
+  EXPECT_EQ(ReadRaw(path("out.3.png")), ReadRaw(path("in.2.png")));
+  args = {"-f", "1-1", path("in.#.png"), path("first.#.png")};
+  args.insert(args.end(), common.begin(), common.end());
+  const CommandResult before = render(args, LENSTROVE_TEST_PLUGIN_DIR);
+  EXPECT_EQ(before.exitCode, 1);
+  EXPECT_NE(before.err.find("no source frame at time 0"), std::string::npos) << before.err;
+}
+
 TEST_F(Lenstrove, AValueOutsideItsRangeIsClampedWithAWarning) {
   const std::string in = kData + "/coffee.png";
   const CommandResult r = render({in, path("clamped.png"), "Crop185=on", "CropOpacity=7"});

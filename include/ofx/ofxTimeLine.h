@@ -1,0 +1,24 @@
+#ifndef OFX_TIME_LINE_H
+#define OFX_TIME_LINE_H
+
+/* The timeline suite: the host's current time and the frame range. */
+
+#include "ofxCore.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#define kOfxTimeLineSuite "OfxTimeLineSuite"
+
+typedef struct OfxTimeLineSuiteV1 {
+  OfxStatus (*getTime)(void *instance, double *time);
+  OfxStatus (*gotoTime)(void *instance, double time);
+  OfxStatus (*getTimeBounds)(void *instance, double *firstTime, double *lastTime);
+} OfxTimeLineSuiteV1;
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif
