@@ -3,6 +3,7 @@
 #include <iostream>
 
 #include "demo.h"
+#include "movie/movie_render.h"
 #include "render_job.h"
 #include "text.h"
 #include "text_table.h"
@@ -99,6 +100,13 @@ void RunDescribe(const DescribeCommand& command, std::ostream& out) {
 }
 
 void RunRender(const RenderCommand& command) {
+  if (movie::InvolvesMovie(command)) {
+    const std::unique_ptr<LoadedPlugin> plugin = OpenPlugin(command.plugin);
+    const ResolvedSettings resolved = ResolveSettings(command.settings, plugin->description().parameters);
+    PrintWarnings(resolved.warnings);
+    movie::RunMovieRender(*plugin, command, resolved.settings);
+    return;
+  }
   RenderPlan plan;
   plan.tasks = PlanFrames(command);
   const std::unique_ptr<LoadedPlugin> plugin = OpenPlugin(command.plugin);
