@@ -33,7 +33,7 @@ const std::vector<CodecChoice> kCodecs = {
      QualityKnob::ConstantRateFactor, "H.264, 8-bit 4:2:0"},
     {"h265", "libx265", nullptr, AV_CODEC_ID_HEVC, -1, AV_PIX_FMT_YUV420P, AV_PIX_FMT_YUV420P10, kNone,
      QualityKnob::ConstantRateFactor, "H.265, 4:2:0, 10-bit from deep sources"},
-    {"ffv1", "ffv1", nullptr, AV_CODEC_ID_FFV1, -1, AV_PIX_FMT_GBRP, AV_PIX_FMT_GBRP16, AV_PIX_FMT_GBRAP16,
+    {"ffv1", "ffv1", nullptr, AV_CODEC_ID_FFV1, -1, AV_PIX_FMT_BGR0, AV_PIX_FMT_GBRP16, AV_PIX_FMT_BGRA,
      QualityKnob::None, "FFV1 lossless, the source's own pixel format"},
 };
 
@@ -63,7 +63,8 @@ const CodecChoice& DefaultCodec(const std::string& outputPath, AVCodecID inputCo
   const AVOutputFormat* container = av_guess_format(nullptr, outputPath.c_str(), nullptr);
   if (sameCodec && (!container || avformat_query_codec(container, sameCodec->id, FF_COMPLIANCE_NORMAL) != 0))
     return *sameCodec;
-  if (extension == "mov" || extension == "mxf") return Named("prores_hq");
+  if (extension == "mov") return Named("prores_hq");
+  if (extension == "mxf") return Named("dnxhr_hq");
   if (extension == "mp4" || extension == "m4v") return Named("h264");
   return Named("ffv1");
 }

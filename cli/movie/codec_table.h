@@ -31,8 +31,8 @@ const std::vector<CodecChoice>& Codecs();
 const CodecChoice& FindCodec(const std::string& name);
 
 // With no --codec: the input movie's own codec when it is one of the
-// table's, else the usual one for the container (ProRes HQ for .mov and
-// .mxf, H.264 for .mp4, FFV1 for the rest).
+// table's, else the usual one for the container (ProRes HQ for .mov,
+// DNxHR HQ for .mxf, H.264 for .mp4, FFV1 for the rest).
 const CodecChoice& DefaultCodec(const std::string& outputPath, AVCodecID inputCodec, int inputProfile);
 
 // "prores_proxy, prores_lt, ..." for help and error text.

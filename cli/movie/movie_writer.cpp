@@ -30,7 +30,10 @@ bool IsRgbFormat(AVPixelFormat format) {
 // stays lossless; the other codecs get what their profile calls for.
 AVPixelFormat ChooseFormat(const CodecChoice& choice, const AVCodec* encoder, AVPixelFormat source, PixelDepth depth,
                            bool alpha) {
-  if (choice.id == AV_CODEC_ID_FFV1 && source != AV_PIX_FMT_NONE && Supports(encoder, source)) return source;
+  if (choice.id == AV_CODEC_ID_FFV1) {
+    if (source != AV_PIX_FMT_NONE && Supports(encoder, source)) return source;
+    if (alpha && depth == PixelDepth::Float) return AV_PIX_FMT_GBRAP16;
+  }
   if (alpha && choice.alphaFormat != AV_PIX_FMT_NONE) return choice.alphaFormat;
   if (depth == PixelDepth::Float && choice.deepFormat != AV_PIX_FMT_NONE) return choice.deepFormat;
   return choice.format;
@@ -87,7 +90,7 @@ MovieWriter::MovieWriter(const std::string& path, const PictureProperties& pictu
     throw std::runtime_error("no movie container is known for the name " + Quoted(path));
   if (avformat_query_codec(container_->oformat, choice_->id, FF_COMPLIANCE_NORMAL) == 0)
     throw std::runtime_error(std::string("a .") + Extension(path) + " file cannot hold " + choice_->description +
-                             " (try .mov or .mkv)");
+                             " (a .mkv file can)");
   openEncoder(picture, settings, depth, alpha);
   if (audioFrom != nullptr) addAudioStreams(*audioFrom);
   if (!picture.timecode.empty()) {
@@ -119,18 +122,21 @@ void MovieWriter::openEncoder(const PictureProperties& picture, const EncoderSet
   e.width = picture.width;
   e.height = picture.height;
   e.pix_fmt = format_;
-  e.time_base = picture.timeBase;
+  // MXF counts time in frames; elsewhere the source's time base is kept.
+  sourceTimeBase_ = picture.timeBase;
+  e.time_base = Extension(path_) == "mxf" ? av_inv_q(picture.frameRate) : picture.timeBase;
   e.framerate = picture.frameRate;
   e.sample_aspect_ratio = picture.sampleAspect;
   SetColourTags(e, picture);
   e.thread_count = 0;
-  e.thread_type = FF_THREAD_SLICE | FF_THREAD_FRAME;
+  // The DNxHD encoder refuses to start its frame threads.
+  e.thread_type = choice_->id == AV_CODEC_ID_DNXHD ? FF_THREAD_SLICE : FF_THREAD_SLICE | FF_THREAD_FRAME;
   if (container_->oformat->flags & AVFMT_GLOBALHEADER) e.flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
   if (choice_->profile != nullptr) av_opt_set(e.priv_data, "profile", choice_->profile, 0);
   // x265 prints its settings on standard error unless told not to.
   if (choice_->id == AV_CODEC_ID_HEVC) av_opt_set(e.priv_data, "x265-params", "log-level=error", 0);
   ApplyQuality(e, *choice_, settings);
-  frameDuration_ = std::max<std::int64_t>(1, av_rescale_q(1, av_inv_q(picture.frameRate), picture.timeBase));
+  frameDuration_ = std::max<std::int64_t>(1, av_rescale_q(1, av_inv_q(picture.frameRate), e.time_base));
 
   const int status = avcodec_open2(&e, encoder, nullptr);
   if (status < 0) {
@@ -191,7 +197,7 @@ void MovieWriter::drainEncoder() {
 }
 
 void MovieWriter::writeFrame(AVFrame& frame, std::int64_t pts) {
-  frame.pts = pts;
+  frame.pts = av_rescale_q(pts, sourceTimeBase_, encoder_->time_base);
   frame.pkt_duration = frameDuration_;
   frame.sample_aspect_ratio = encoder_->sample_aspect_ratio;
   frame.color_primaries = encoder_->color_primaries;

@@ -74,6 +74,7 @@ class MovieWriter {
   std::mutex muxMutex_;
   PacketPtr packet_;
   std::int64_t frameDuration_ = 1;  // in the encoder's time base
+  AVRational sourceTimeBase_{1, 1};
   bool headerWritten_ = false;
 };
 
