@@ -100,11 +100,12 @@ void RunDescribe(const DescribeCommand& command, std::ostream& out) {
 }
 
 void RunRender(const RenderCommand& command) {
+  const std::unique_ptr<color::ColourPipeline> colour = color::ColourPipeline::Create(command.colour);
   if (movie::InvolvesMovie(command)) {
     const std::unique_ptr<LoadedPlugin> plugin = OpenPlugin(command.plugin);
     const ResolvedSettings resolved = ResolveSettings(command.settings, plugin->description().parameters);
     PrintWarnings(resolved.warnings);
-    movie::RunMovieRender(*plugin, command, resolved.settings);
+    movie::RunMovieRender(*plugin, command, resolved.settings, colour.get());
     return;
   }
   RenderPlan plan;
@@ -117,6 +118,13 @@ void RunRender(const RenderCommand& command) {
   plan.tiles = command.tiles;
   plan.jobs = command.jobs;
   plan.pixelLimit = command.pixelLimit;
+  plan.colour = colour.get();
+  if (!plan.tasks.empty()) {
+    const PixelDepth depth = ChooseDepth(
+        plan.depth, ReadImageInfo(plan.tasks.front().input, plan.pixelLimit).naturalDepth(), plugin->description());
+    const std::string warning = color::SceneLinearWarning(plan.settings, depth == PixelDepth::Float, command.colour);
+    if (!warning.empty()) PrintWarnings({warning});
+  }
   ProgressBar progress(static_cast<int>(plan.tasks.size()), ProgressBar::ShouldDraw(command.quiet));
   RunRenderPlan(*plugin, plan, progress);
 }

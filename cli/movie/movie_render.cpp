@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <iostream>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -38,6 +39,7 @@ struct SourceShape {
   PixelDepth natural = PixelDepth::Byte;
   bool alpha = false;
   OIIO::TypeDesc storage = OIIO::TypeDesc::UINT8;  // for image outputs
+  bool premultiplied = false;  // OpenEXR inputs; movies keep straight alpha
 };
 
 // The frames of an image-sequence (or still) input.
@@ -70,14 +72,17 @@ AVRational FrameRateOption(const RenderCommand& command) {
 
 class MovieRender {
  public:
-  MovieRender(LoadedPlugin& plugin, const RenderCommand& command, const std::vector<ResolvedSetting>& settings)
-      : plugin_(plugin), command_(command), settings_(settings) {}
+  MovieRender(LoadedPlugin& plugin, const RenderCommand& command, const std::vector<ResolvedSetting>& settings,
+              const color::ColourPipeline* colour)
+      : plugin_(plugin), command_(command), settings_(settings), colour_(colour) {}
 
   void run() {
     const bool movieIn = IsMovieName(command_.input);
     if (movieIn) openMovieInput();
     else openImageInput();
     depth_ = ChooseDepth(command_.depth, shape_.natural, plugin_.description());
+    const std::string warning = color::SceneLinearWarning(settings_, depth_ == PixelDepth::Float, command_.colour);
+    if (!warning.empty()) std::cerr << "lenstrove: " << warning << "\n";
     if (IsMovieName(command_.output)) openMovieOutput();
     else planImageOutput();
 
@@ -132,6 +137,7 @@ class MovieRender {
     shape_.natural = info.naturalDepth();
     shape_.alpha = info.hasAlpha();
     shape_.storage = info.storage;
+    shape_.premultiplied = info.formatName == "openexr";
   }
 
   void openMovieOutput() {
@@ -204,10 +210,12 @@ class MovieRender {
     if (source.width != shape_.picture.width || source.height != shape_.picture.height)
       throw std::runtime_error("'" + job.inputPath + "' is " + std::to_string(source.width) + "x" +
                                std::to_string(source.height) + ", unlike the first frame");
+    if (colour_) colour_->toDisplay(source, shape_.premultiplied);
     RgbaImage output(source.width, source.height, depth_);
     const int tiles = plugin_.description().supportsTiles ? command_.tiles : 1;
     worker.instance->render(source, output, static_cast<double>(job.number),
                             SplitIntoWindows(source.width, source.height, tiles));
+    if (colour_) colour_->toOutput(output, shape_.premultiplied);
     if (writer_)
       job.encoded = worker.converter.fromRgba(output, writer_->pixelFormat(), writer_->tags());
     else
@@ -226,6 +234,7 @@ class MovieRender {
   LoadedPlugin& plugin_;
   const RenderCommand& command_;
   const std::vector<ResolvedSetting>& settings_;
+  const color::ColourPipeline* colour_;
   SourceShape shape_;
   PixelDepth depth_ = PixelDepth::Byte;
   std::unique_ptr<MovieReader> reader_;
@@ -244,8 +253,9 @@ class MovieRender {
 
 bool InvolvesMovie(const RenderCommand& command) { return IsMovieName(command.input) || IsMovieName(command.output); }
 
-void RunMovieRender(LoadedPlugin& plugin, const RenderCommand& command, const std::vector<ResolvedSetting>& settings) {
-  MovieRender(plugin, command, settings).run();
+void RunMovieRender(LoadedPlugin& plugin, const RenderCommand& command, const std::vector<ResolvedSetting>& settings,
+                    const color::ColourPipeline* colour) {
+  MovieRender(plugin, command, settings, colour).run();
 }
 
 }  // namespace lenstrove::cli::movie

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "arguments.h"
+#include "color/colour_pipeline.h"
 #include "parameter_values.h"
 #include "plugin_session.h"
 
@@ -17,6 +18,8 @@ bool InvolvesMovie(const RenderCommand& command);
 
 // Throws std::runtime_error naming the fault; leaves no output movie
 // behind when it does.
-void RunMovieRender(LoadedPlugin& plugin, const RenderCommand& command, const std::vector<ResolvedSetting>& settings);
+// `colour`, when given, converts each picture for the aids and back.
+void RunMovieRender(LoadedPlugin& plugin, const RenderCommand& command, const std::vector<ResolvedSetting>& settings,
+                    const color::ColourPipeline* colour);
 
 }  // namespace lenstrove::cli::movie
