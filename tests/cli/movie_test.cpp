@@ -19,6 +19,7 @@ extern "C" {
 #include <libavutil/pixdesc.h>
 }
 
+#include "arguments.h"
 #include "command_runner.h"
 
 namespace lenstrove::cli {
@@ -158,20 +159,28 @@ void Ffmpeg(const std::string& arguments) {
 
 class Movies : public ::testing::Test {
  protected:
-  // Made once for the suite: a lossless RGB clip with its frames as PNG,
-  // and a 10-bit ProRes clip at 23.976 with a timecode, a pixel aspect,
-  // colour tags and a stereo audio stream.
+  // Clips shared by the suite, each made the first time a test asks for
+  // it (CTest runs every test in its own process): a lossless RGB clip with
+  // its frames as PNG, and a 10-bit ProRes clip at 23.976 with a timecode, a
+  // pixel aspect, colour tags and a stereo audio stream.
   static void SetUpTestSuite() {
     char pattern[] = "/tmp/lenstrove-movies-XXXXXX";
     clips_ = ::mkdtemp(pattern);
-    Ffmpeg("-f lavfi -i testsrc2=size=192x108:rate=25 -frames:v 12 -pix_fmt bgr0 -c:v ffv1 " + clip("rgb.mkv"));
-    fs::create_directory(clip("png"));
-    Ffmpeg("-i " + clip("rgb.mkv") + " -start_number 0 " + clip("png/f.%04d.png"));
-    Ffmpeg("-f lavfi -i testsrc2=size=192x108:rate=24000/1001 -f lavfi -i sine=frequency=500:sample_rate=48000 "
-           "-frames:v 24 -t 1.001 -ac 2 "
-           "-vf setsar=4/3,setparams=color_primaries=bt709:color_trc=bt709:colorspace=bt709 "
-           "-c:v prores_ks -profile:v hq -pix_fmt yuv422p10le -timecode 01:00:00:00 -c:a pcm_s16le " +
-           clip("prores.mov"));
+  }
+  static std::string clip(const std::string& name) {
+    const std::string path = clips_ + "/" + name;
+    if (fs::exists(path)) return path;
+    if (name == "rgb.mkv" || name.rfind("png/", 0) == 0) {
+      Ffmpeg("-f lavfi -i testsrc2=size=192x108:rate=25 -frames:v 12 -pix_fmt bgr0 -c:v ffv1 " + clips_ + "/rgb.mkv");
+      fs::create_directory(clips_ + "/png");
+      Ffmpeg("-i " + clips_ + "/rgb.mkv -start_number 0 " + clips_ + "/png/f.%04d.png");
+    } else if (name == "prores.mov") {
+      Ffmpeg("-f lavfi -i testsrc2=size=192x108:rate=24000/1001 -f lavfi -i sine=frequency=500:sample_rate=48000 "
+             "-frames:v 24 -t 1.001 -ac 2 "
+             "-vf setsar=4/3,setparams=color_primaries=bt709:color_trc=bt709:colorspace=bt709 "
+             "-c:v prores_ks -profile:v hq -pix_fmt yuv422p10le -timecode 01:00:00:00 -c:a pcm_s16le " + path);
+    }
+    return path;
   }
   static void TearDownTestSuite() { fs::remove_all(clips_); }
 
@@ -181,7 +190,6 @@ class Movies : public ::testing::Test {
   }
   void TearDown() override { fs::remove_all(folder_); }
 
-  static std::string clip(const std::string& name) { return clips_ + "/" + name; }
   std::string path(const std::string& name) const { return folder_ + "/" + name; }
 
   CommandResult render(std::vector<std::string> args) {
@@ -301,6 +309,26 @@ TEST_F(Movies, ASequenceBecomesAMovieAtTheRateAsked) {
   for (std::size_t i = 0; i < first.size() / 3; ++i)
     for (int c = 0; c < 3; ++c) mismatches += first[3 * i + c] != frames[0].rgb(i, c);
   EXPECT_EQ(mismatches, 0u);
+}
+
+// Decimal NTSC rates mean their exact fractions, or a 23.976 movie would
+// drift from its audio by a frame every 42 seconds.
+TEST(MovieOptions, RatesAndBitRatesParseToExactValues) {
+  const struct {
+    const char* text;
+    int numerator, denominator;
+  } rates[] = {{"23.976", 24000, 1001}, {"29.97", 30000, 1001}, {"59.94", 60000, 1001},
+               {"25", 25, 1},           {"24000/1001", 24000, 1001}, {"12.5", 12500, 1000}};
+  for (const auto& r : rates) {
+    const FrameRate rate = ParseFrameRate(r.text);
+    EXPECT_EQ(rate.numerator, r.numerator) << r.text;
+    EXPECT_EQ(rate.denominator, r.denominator) << r.text;
+  }
+  EXPECT_THROW(ParseFrameRate("0"), UsageError);
+  EXPECT_THROW(ParseFrameRate("24/0"), UsageError);
+  EXPECT_EQ(ParseBitrate("50M"), 50'000'000);
+  EXPECT_EQ(ParseBitrate("800k"), 800'000);
+  EXPECT_THROW(ParseBitrate("fast"), UsageError);
 }
 
 // ---- refusals ----------------------------------------------------------------
