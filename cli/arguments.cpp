@@ -1,6 +1,7 @@
 #include "arguments.h"
 
 #include <algorithm>
+#include <cmath>
 #include <functional>
 #include <map>
 #include <sstream>
@@ -127,6 +128,19 @@ std::vector<OptionRule> RenderRules(RenderCommand& c) {
        }},
       {"", "--chunk", true, [&c](const std::string& v) { c.chunk = ParseChunk(v); }},
       {"", "--skip-existing", false, [&c](const std::string&) { c.skipExisting = true; }},
+      {"", "--codec", true, [&c](const std::string& v) { c.movie.codec = v; }},
+      {"", "--quality", true,
+       [&c](const std::string& v) {
+         const std::optional<double> q = ParseDouble(v);
+         if (!q || *q < 0) throw UsageError("option '--quality' needs a number of at least 0, not '" + v + "'");
+         c.movie.quality = *q;
+       }},
+      {"", "--bitrate", true, [&c](const std::string& v) { c.movie.bitrate = ParseBitrate(v); }},
+      {"", "--fps", true, [&c](const std::string& v) { c.movie.fps = ParseFrameRate(v); }},
+      {"", "--colorspace", true, [&c](const std::string& v) { c.colour.inputSpace = v; }},
+      {"", "--display", true, [&c](const std::string& v) { c.colour.display = v; }},
+      {"", "--view", true, [&c](const std::string& v) { c.colour.view = v; }},
+      {"", "--to", true, [&c](const std::string& v) { c.colour.outputSpace = v; }},
   };
 }
 
@@ -284,6 +298,32 @@ DepthChoice ParseDepth(const std::string& text) {
   if (text == "byte" || text == "8") return DepthChoice::Byte;
   if (text == "float" || text == "32") return DepthChoice::Float;
   throw UsageError("depth '" + text + "' is not byte, float or auto");
+}
+
+FrameRate ParseFrameRate(const std::string& text) {
+  const std::size_t slash = text.find('/');
+  if (slash != std::string::npos) {
+    const std::optional<long> n = ParseInteger(text.substr(0, slash));
+    const std::optional<long> d = ParseInteger(text.substr(slash + 1));
+    if (n && d && *n > 0 && *d > 0 && *n <= 1'000'000 && *d <= 1'000'000)
+      return {static_cast<int>(*n), static_cast<int>(*d)};
+  } else if (const std::optional<double> rate = ParseDouble(text); rate && *rate > 0 && *rate <= 1000) {
+    for (const double ntsc : {23.976, 29.97, 47.952, 59.94, 119.88})
+      if (std::abs(*rate - ntsc) < 0.001) return {static_cast<int>(std::lround(ntsc * 1.001)) * 1000, 1001};
+    const long thousandths = std::lround(*rate * 1000);
+    return thousandths % 1000 == 0 ? FrameRate{static_cast<int>(thousandths / 1000), 1}
+                                   : FrameRate{static_cast<int>(thousandths), 1000};
+  }
+  throw UsageError("frame rate '" + text + "' is not a number such as 24, 23.976 or 24000/1001");
+}
+
+std::int64_t ParseBitrate(const std::string& text) {
+  const char unit = text.empty() ? '\0' : static_cast<char>(std::tolower(static_cast<unsigned char>(text.back())));
+  const double scale = unit == 'k' ? 1e3 : unit == 'm' ? 1e6 : unit == 'g' ? 1e9 : 1.0;
+  const std::optional<double> value = ParseDouble(scale == 1.0 ? text : text.substr(0, text.size() - 1));
+  if (!value || *value * scale < 1000 || *value * scale > 1e12)
+    throw UsageError("bit rate '" + text + "' is not bits per second such as 50M or 800k");
+  return static_cast<std::int64_t>(*value * scale);
 }
 
 Command ParseCommandLine(const std::vector<std::string>& words) {

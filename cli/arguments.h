@@ -54,6 +54,30 @@ struct ChunkChoice {
   int count = 1;  // N
 };
 
+// A frame rate as a fraction: 24000/1001 for 23.976.
+struct FrameRate {
+  int numerator;
+  int denominator;
+};
+
+// How a movie output is encoded, and how fast an image sequence plays when
+// it becomes a movie.
+struct MovieOptions {
+  std::string codec;  // empty: the input's codec or the container's usual one
+  std::optional<double> quality;
+  std::optional<std::int64_t> bitrate;  // bits per second
+  std::optional<FrameRate> fps;
+};
+
+// Colour management: off unless an input colour space is named.
+struct ColourOptions {
+  std::string inputSpace;  // --colorspace
+  std::string display;     // --display
+  std::string view;        // --view
+  std::string outputSpace; // --to
+  bool enabled() const { return !inputSpace.empty(); }
+};
+
 struct ListCommand {};
 
 struct DescribeCommand {
@@ -74,6 +98,8 @@ struct RenderCommand {
   std::int64_t pixelLimit = kDefaultPixelLimit;
   std::optional<ChunkChoice> chunk;
   bool skipExisting = false;  // resume: frames whose output exists are done
+  MovieOptions movie;
+  ColourOptions colour;
 };
 
 // Hands a render to a farm manager as one task per chunk of frames.
@@ -113,6 +139,11 @@ ParameterSetting ParseParameterSetting(const std::string& word);
 FrameRange ParseFrameRange(const std::string& text);
 DepthChoice ParseDepth(const std::string& text);
 ChunkChoice ParseChunk(const std::string& text);
+// "24", "23.976", "24000/1001"; 23.976, 29.97 and 59.94 mean the NTSC
+// fractions.
+FrameRate ParseFrameRate(const std::string& text);
+// "50000000", "50M", "800k".
+std::int64_t ParseBitrate(const std::string& text);
 
 // The help text for a subcommand, or the overview for an empty or unknown
 // topic.

@@ -2,9 +2,11 @@
 
 #include <cstdlib>
 #include <iostream>
+#include <stdexcept>
 
 #include "demo.h"
 #include "farm/chunks.h"
+#include "movie/movie_render.h"
 #include "render_job.h"
 #include "text.h"
 #include "text_table.h"
@@ -101,6 +103,18 @@ void RunDescribe(const DescribeCommand& command, std::ostream& out) {
 }
 
 void RunRender(const RenderCommand& command) {
+  const std::unique_ptr<color::ColourPipeline> colour = color::ColourPipeline::Create(command.colour);
+  if (movie::InvolvesMovie(command)) {
+    // A movie is written whole, in one go: a chunk of it, or resuming it,
+    // would silently render everything again.
+    if (command.chunk || command.skipExisting)
+      throw std::runtime_error("--chunk and --skip-existing work on image sequences, not on movies");
+    const std::unique_ptr<LoadedPlugin> plugin = OpenPlugin(command.plugin);
+    const ResolvedSettings resolved = ResolveSettings(command.settings, plugin->description().parameters);
+    PrintWarnings(resolved.warnings);
+    movie::RunMovieRender(*plugin, command, resolved.settings, colour.get());
+    return;
+  }
   RenderPlan plan;
   plan.tasks = SelectFramesToRender(command, PlanFrames(command), std::getenv);
   plan.input = ParseFramePattern(command.input);
@@ -112,6 +126,13 @@ void RunRender(const RenderCommand& command) {
   plan.tiles = command.tiles;
   plan.jobs = command.jobs;
   plan.pixelLimit = command.pixelLimit;
+  plan.colour = colour.get();
+  if (!plan.tasks.empty()) {
+    const PixelDepth depth = ChooseDepth(
+        plan.depth, ReadImageInfo(plan.tasks.front().input, plan.pixelLimit).naturalDepth(), plugin->description());
+    const std::string warning = color::SceneLinearWarning(plan.settings, depth == PixelDepth::Float, command.colour);
+    if (!warning.empty()) PrintWarnings({warning});
+  }
   ProgressBar progress(static_cast<int>(plan.tasks.size()), ProgressBar::ShouldDraw(command.quiet));
   RunRenderPlan(*plugin, plan, progress);
 }

@@ -37,6 +37,14 @@ for (PNG, JPEG, TIFF, OpenEXR, DPX, ...). For a numbered sequence put #
 signs (one per digit, shot.####.exr) or a printf field (shot.%04d.exr) in
 both names; each frame's number is its render time.
 
+Movies (.mov, .mp4, .mxf, .mkv, .avi, ...) go in and out through FFmpeg's
+libraries: movie to movie, movie to sequence or still, sequence to movie.
+A movie's frames are numbered from 0 (frame 0 is the first picture, at the
+start timecode); that number is the render time and a sequence's number.
+The output keeps the frame rate, time base, pixel aspect, colour tags and
+start timecode (moved on by the first frame of --frames), and the audio
+streams are copied untouched.
+
 Parameters:
   NAME=VALUE           set a parameter by its name (see 'lenstrove describe');
                        switches take on/off, true/false, yes/no or 1/0,
@@ -68,10 +76,38 @@ Options:
 Exit status: 0 when every frame is done, 1 when one failed (one line on
 standard error says why), 2 for a malformed command line.
 
+Movie output:
+      --codec C        prores_proxy, prores_lt, prores, prores_hq,
+                       prores_4444, dnxhr_lb, dnxhr_sq, dnxhr_hq,
+                       dnxhr_hqx, dnxhr_444, h264, h265 or ffv1 (lossless);
+                       default: the input movie's codec, else ProRes HQ
+                       for .mov, DNxHR HQ for .mxf, H.264 for .mp4 and
+                       FFV1 for the rest
+      --quality Q      CRF for h264/h265 (lower is better, 18 is near
+                       transparent), quantiser for ProRes (lower is better)
+      --bitrate R      bits per second: 50M, 800k, ...
+      --fps F          rate of a sequence made into a movie: 24, 25,
+                       23.976, 24000/1001 (default 24)
+
+Colour management (off unless --colorspace is given; $OCIO or built-in
+spaces: linear, sRGB, Rec709):
+      --colorspace S   the input's colour space; the aids are drawn on the
+                       picture converted into the display's view
+      --display D      display of the $OCIO config (default: its default)
+      --view V         view of that display (default: its default); with
+                       no $OCIO config the display picture is sRGB
+      --to S           the output's colour space: default the input's
+                       (a linear plate stays linear), 'display' keeps the
+                       display picture, or any colour space
+
 Examples:
   lenstrove render in.png out.png GuideThirds=on CropOpacity=0.5
   lenstrove render -f 1-48 shot.####.exr guides.####.exr Crop239=on \
       CropOpacity=1:0,48:1
+  lenstrove render clip.mov framed.mov --codec prores_hq GuideThirds=on
+  lenstrove render -f 100-147 clip.mp4 frames.####.png Crop239=on
+  lenstrove render --fps 23.976 shot.####.exr review.mp4 --colorspace linear \
+      --to display --codec h264 --quality 18 FalseColorMode=on
 )";
 
 constexpr const char* kSubmitHelp = R"(Usage: lenstrove submit slurm [OPTIONS] -- render [OPTIONS] IN OUT [NAME=VALUE ...]

@@ -113,10 +113,13 @@ void RenderTask(EffectInstance& instance, const FrameTask& task, SharedState& sh
   const RenderPlan& plan = shared.plan;
   const ImageFileInfo info = ReadImageInfo(task.input, plan.pixelLimit);
   const PixelDepth depth = ChooseDepth(plan.depth, info.naturalDepth(), shared.description);
-  const RgbaImage source = ReadRgbaImage(task.input, depth, plan.pixelLimit);
+  RgbaImage source = ReadRgbaImage(task.input, depth, plan.pixelLimit);
+  const bool premultiplied = info.formatName == "openexr";
+  if (plan.colour) plan.colour->toDisplay(source, premultiplied);
   RgbaImage output(source.width, source.height, depth);
   const int tiles = shared.description.supportsTiles ? plan.tiles : 1;
   instance.render(source, output, task.time, SplitIntoWindows(source.width, source.height, tiles));
+  if (plan.colour) plan.colour->toOutput(output, premultiplied);
   WriteRgbaImage(task.output, output, {StorageForOutput(depth, info.storage), info.hasAlpha()});
 }
 

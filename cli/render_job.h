@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "arguments.h"
+#include "color/colour_pipeline.h"
 #include "image_file.h"
 #include "parameter_values.h"
 #include "plugin_session.h"
@@ -26,6 +27,7 @@ struct RenderPlan {
   int tiles = 1;
   int jobs = 0;  // 0: one per processor core
   std::int64_t pixelLimit = kDefaultPixelLimit;
+  const color::ColourPipeline* colour = nullptr;  // null: pixels pass untouched
 };
 
 // Renders every task. On the first failure the other workers stop after

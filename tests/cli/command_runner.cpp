@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -61,7 +62,9 @@ CommandResult RunLenstrove(const std::vector<std::string>& args, const std::stri
   pid_t child = 0;
   if (posix_spawn(&child, LENSTROVE_COMMAND, &actions, nullptr, argvPointers.data(), envPointers.data()) == 0) {
     int status = 0;
-    ::waitpid(child, &status, 0);
+    struct rusage usage {};
+    ::wait4(child, &status, 0, &usage);
+    result.maxResidentKilobytes = usage.ru_maxrss;
     result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   }
   posix_spawn_file_actions_destroy(&actions);

@@ -12,6 +12,7 @@ struct CommandResult {
   int exitCode = -1;
   std::string out;
   std::string err;
+  long maxResidentKilobytes = 0;  // the program's peak memory
 };
 
 // `pluginPath` becomes OFX_PLUGIN_PATH for the run (empty: unset).
