@@ -71,7 +71,8 @@ inline void LoadFloatPixels(const unsigned char* p, VF& r, VF& g, VF& b, VF& a) 
 }
 
 inline void StoreFloatPixels(unsigned char* p, VF r, VF g, VF b, VF a, bool) {
-  vst4q_f32(reinterpret_cast<float*>(p), float32x4x4_t{{r, g, b, a}});
+  const float32x4x4_t v{{r, g, b, a}};
+  vst4q_f32(reinterpret_cast<float*>(p), v);
 }
 
 #include "render/row_kernels_simd.inc"
