@@ -32,14 +32,35 @@ where editing applications look for OpenFX plug-ins.
 .
 The lenstrove command runs OpenFX filter plug-ins over image files and
 numbered sequences, and renders a demo of every aid.")
+# A build without the command (the cross builds) packages the plug-in alone.
+if(NOT LENSTROVE_BUILD_CLI)
+  set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Qel Lenstrove OpenFX framing aids")
+  set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "Qel Lenstrove is an OpenFX image-effect plug-in that draws framing aids
+(skin-tone line and patches, an 18% gray band, thirds, golden-ratio and
+crosshair guides, 1.85, 2.35 and 2.39 crop bars) and two exposure views
+(false colour, legal levels). The bundle installs under /usr/OFX/Plugins,
+where editing applications look for OpenFX plug-ins.")
+endif()
 set(CPACK_PACKAGE_CONTACT "Lenstrove maintainers <lenstrove@localhost>")
 set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 # The plug-in needs only libc and libm; the command needs OpenImageIO.
 # dpkg-shlibdeps works out the exact package names and versions.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# dpkg-shlibdeps knows only the build machine's own libraries; a cross-built
+# Linux module states its one dependency itself: the C library at the oldest
+# version its symbols ask for, which a test holds to.
+if(CMAKE_CROSSCOMPILING AND CMAKE_SYSTEM_NAME STREQUAL "Linux")
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS OFF)
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6 (>= 2.17)")
+  if(CMAKE_SYSTEM_PROCESSOR MATCHES "^(aarch64|arm64)$")
+    set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE arm64)
+  endif()
+endif()
 # The demo's contact sheet writes its labels in DejaVu Sans.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS fonts-dejavu-core)
+if(LENSTROVE_BUILD_CLI)
+  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS fonts-dejavu-core)
+endif()
 set(CPACK_PACKAGING_INSTALL_PREFIX ${CMAKE_INSTALL_PREFIX})
 set(CPACK_STRIP_FILES ON)
 include(CPack)

@@ -1,6 +1,12 @@
 #include "plugin_module.h"
 
+#if defined(_WIN32)
+#define NOMINMAX
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#else
 #include <dlfcn.h>
+#endif
 
 #include <algorithm>
 #include <cstdlib>
@@ -16,7 +22,54 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr const char* kBundleSuffix = ".ofx.bundle";
+
+// The loader, and where each platform's binary sits in a bundle and where
+// hosts look for bundles, as the standard names them.
+#if defined(_WIN32)
+constexpr const char* kBinaryFolder = "Contents/Win64";
+constexpr char kPathSeparator = ';';
+constexpr const char* kSystemPluginFolder = "C:\\Program Files\\Common Files\\OFX\\Plugins";
+
+void* OpenLibrary(const std::string& path) { return LoadLibraryW(fs::path(path).wstring().c_str()); }
+void* FindSymbol(void* library, const char* name) {
+  return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(library), name));
+}
+void CloseLibrary(void* library) { FreeLibrary(static_cast<HMODULE>(library)); }
+
+std::string LoaderMessage() {
+  const DWORD code = GetLastError();
+  char text[512] = {};
+  const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
+                                      text, sizeof text, nullptr);
+  std::string message(text, length);
+  while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == '.'))
+    message.pop_back();
+  return message.empty() ? "Windows error " + std::to_string(code) : message;
+}
+#else
+#if defined(__aarch64__)
+constexpr const char* kBinaryFolder = "Contents/Linux-aarch64";
+#else
 constexpr const char* kBinaryFolder = "Contents/Linux-x86-64";
+#endif
+constexpr char kPathSeparator = ':';
+constexpr const char* kSystemPluginFolder = "/usr/OFX/Plugins";
+
+void* OpenLibrary(const std::string& path) {
+  dlerror();
+  return dlopen(path.c_str(), RTLD_LOCAL | RTLD_NOW);
+}
+void* FindSymbol(void* library, const char* name) {
+  dlerror();
+  return dlsym(library, name);
+}
+void CloseLibrary(void* library) { dlclose(library); }
+
+std::string LoaderMessage() {
+  const char* message = dlerror();
+  return message ? message : "unknown loader error";
+}
+#endif
 
 bool IsBundle(const fs::path& path) {
   std::string name = path.filename().string();
@@ -36,11 +89,6 @@ void ScanFolder(const fs::path& folder, std::vector<fs::path>* bundles, std::vec
   std::sort(subfolders->begin(), subfolders->end());
 }
 
-std::string LoaderMessage() {
-  const char* message = dlerror();
-  return message ? message : "unknown loader error";
-}
-
 }  // namespace
 
 std::string ResolveModulePath(const std::string& path) {
@@ -56,11 +104,11 @@ std::vector<std::string> DefaultPluginFolders() {
   std::vector<std::string> folders;
   if (const char* list = std::getenv("OFX_PLUGIN_PATH")) {
     std::istringstream entries(list);
-    for (std::string folder; std::getline(entries, folder, ':');) {
+    for (std::string folder; std::getline(entries, folder, kPathSeparator);) {
       if (!folder.empty()) folders.push_back(folder);
     }
   }
-  folders.push_back("/usr/OFX/Plugins");
+  folders.push_back(kSystemPluginFolder);
   return folders;
 }
 
@@ -83,25 +131,24 @@ std::vector<std::string> FindBundles(const std::vector<std::string>& folders) {
 }
 
 PluginModule::PluginModule(const std::string& path) {
-  // dlopen searches the library path for a name without a slash; a plug-in
-  // path always means a file.
+  // The loaders search their library paths for a bare name; a plug-in path
+  // always means a file.
   path_ = fs::absolute(ResolveModulePath(path)).string();
-  library_ = dlopen(path_.c_str(), RTLD_LOCAL | RTLD_NOW);
+  library_ = OpenLibrary(path_);
   if (!library_) throw HostError("cannot load plug-in " + path_ + ": " + LoaderMessage());
   try {
     get_count_ = reinterpret_cast<int (*)()>(Symbol("OfxGetNumberOfPlugins"));
     get_plugin_ = reinterpret_cast<OfxPlugin* (*)(int)>(Symbol("OfxGetPlugin"));
   } catch (...) {
-    dlclose(library_);
+    CloseLibrary(library_);
     throw;
   }
 }
 
-PluginModule::~PluginModule() { dlclose(library_); }
+PluginModule::~PluginModule() { CloseLibrary(library_); }
 
 void* PluginModule::Symbol(const char* name) const {
-  dlerror();
-  void* symbol = dlsym(library_, name);
+  void* symbol = FindSymbol(library_, name);
   if (!symbol) throw HostError("plug-in " + path_ + " has no " + name + ": " + LoaderMessage());
   return symbol;
 }

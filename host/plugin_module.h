@@ -1,9 +1,11 @@
 #ifndef LENSTROVE_HOST_PLUGIN_MODULE_H
 #define LENSTROVE_HOST_PLUGIN_MODULE_H
 
-// Finding and loading plug-in binaries. On Linux a plug-in ships as a
-// bundle folder, NAME.ofx.bundle/Contents/Linux-x86-64/NAME.ofx, found in the
-// folders listed in OFX_PLUGIN_PATH and in /usr/OFX/Plugins.
+// Finding and loading plug-in binaries. A plug-in ships as a bundle folder,
+// NAME.ofx.bundle/Contents/PLATFORM/NAME.ofx (PLATFORM Linux-x86-64,
+// Linux-aarch64 or Win64), found in the folders listed in OFX_PLUGIN_PATH
+// (separated by ';' on Windows, ':' elsewhere) and in the system's folder:
+// /usr/OFX/Plugins, or C:\Program Files\Common Files\OFX\Plugins on Windows.
 
 #include <string>
 #include <vector>
@@ -15,7 +17,7 @@ namespace lenstrove::host {
 // The binary inside a bundle folder; any other path is taken as the binary.
 std::string ResolveModulePath(const std::string& path);
 
-// OFX_PLUGIN_PATH's folders, in order, then /usr/OFX/Plugins.
+// OFX_PLUGIN_PATH's folders, in order, then the system's folder.
 std::vector<std::string> DefaultPluginFolders();
 
 // The *.ofx.bundle folders directly inside each folder or one level below,

@@ -10,6 +10,10 @@ packages=(
   libavformat-dev libavcodec-dev libavutil-dev libswscale-dev ffmpeg libopencolorio-dev
   libclang-rt-14-dev valgrind binutils file
   slurm-wlm munge
+  # The Windows x64 and Linux aarch64 builds, their tests under Wine and
+  # qemu-user (GoogleTest is built from the googletest package's sources),
+  # and the release zip.
+  g++-mingw-w64-x86-64-posix wine wine64 g++-aarch64-linux-gnu qemu-user zip
 )
 
 missing=()

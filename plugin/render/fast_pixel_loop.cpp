@@ -1,6 +1,8 @@
 #include "render/fast_pixel_loop.h"
 
+#if defined(__x86_64__) || defined(__i386__)
 #include <emmintrin.h>
+#endif
 
 #include <algorithm>
 #include <array>
@@ -348,13 +350,11 @@ class RowRenderer {
   RowBuffer scratch_;
 };
 
-bool HasAvx2() {
+// The processor-feature check: the one place that knows which kernel sets
+// the processor the module was built for can run.
 #if defined(__x86_64__) || defined(__i386__)
-  return __builtin_cpu_supports("avx2");
-#else
-  return false;
-#endif
-}
+
+bool HasAvx2() { return __builtin_cpu_supports("avx2"); }
 
 const KernelSet& KernelsFor(VectorWidth width) {
   switch (width) {
@@ -362,6 +362,7 @@ const KernelSet& KernelsFor(VectorWidth width) {
       if (HasAvx2()) return fast::Avx2Kernels();
       return fast::Sse2Kernels();
     case VectorWidth::SSE2:
+    case VectorWidth::NEON:
       return fast::Sse2Kernels();
     case VectorWidth::Scalar:
       break;
@@ -369,14 +370,37 @@ const KernelSet& KernelsFor(VectorWidth width) {
   return fast::ScalarKernels();
 }
 
+VectorWidthList Widths() {
+  VectorWidthList list{{VectorWidth::Scalar, VectorWidth::SSE2, VectorWidth::AVX2}, 2};
+  if (HasAvx2()) list.count = 3;
+  return list;
+}
+
+// Streamed stores are weakly ordered; the fence makes them visible before
+// the host gets the image back.
+void FenceStreamedStores() { _mm_sfence(); }
+
+#elif defined(__aarch64__)
+
+const KernelSet& KernelsFor(VectorWidth width) {
+  return width == VectorWidth::Scalar ? fast::ScalarKernels() : fast::NeonKernels();
+}
+
+VectorWidthList Widths() { return {{VectorWidth::Scalar, VectorWidth::NEON}, 2}; }
+
+// The NEON kernels store through the cache; there is nothing to order.
+void FenceStreamedStores() {}
+
+#else
+#error "no row kernels for this processor"
+#endif
+
 template <PixelLayout Layout>
 void RunRows(const PixelJob& job, const FrameGeometry& geometry, const RenderSettings& settings,
              const KernelSet& kernels, bool mayStream, bool mustStream) {
   RowRenderer<Layout> renderer(job, geometry, settings, kernels, mayStream, mustStream);
   renderer.Run();
-  // Streamed stores are weakly ordered; the fence makes them visible before
-  // the host gets the image back.
-  if (renderer.Streaming()) _mm_sfence();
+  if (renderer.Streaming()) FenceStreamedStores();
 }
 
 }  // namespace
@@ -389,17 +413,15 @@ const char* VectorWidthName(VectorWidth width) {
       return "sse2";
     case VectorWidth::AVX2:
       return "avx2";
+    case VectorWidth::NEON:
+      return "neon";
   }
   return "unknown";
 }
 
-VectorWidthList SupportedVectorWidths() {
-  VectorWidthList list{{VectorWidth::Scalar, VectorWidth::SSE2, VectorWidth::AVX2}, 2};
-  if (HasAvx2()) list.count = 3;
-  return list;
-}
+VectorWidthList SupportedVectorWidths() { return Widths(); }
 
-VectorWidth WidestVectorWidth() { return HasAvx2() ? VectorWidth::AVX2 : VectorWidth::SSE2; }
+VectorWidth WidestVectorWidth() { return Widths().back(); }
 
 void RunPixelLoopWith(const PixelJob& job, const FrameGeometry& geometry, const RenderSettings& settings,
                       VectorWidth width, StoreMode mode) {

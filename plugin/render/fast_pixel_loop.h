@@ -13,11 +13,13 @@
 namespace lenstrove {
 
 // The register widths the loop can compute with. SSE2 is part of every x86-64
-// processor; AVX2 is used only where the running processor reports it.
+// processor; AVX2 is used only where the running processor reports it. NEON
+// is part of every 64-bit ARM processor.
 enum class VectorWidth {
   Scalar,  // one pixel at a time, through the stage functions
   SSE2,    // four channels of one kind at a time
   AVX2,    // eight
+  NEON,    // four
 };
 
 const char* VectorWidthName(VectorWidth width);

@@ -80,6 +80,7 @@ constexpr float kByteRepeatScale = 0x1p-24f;
 const KernelSet& ScalarKernels();
 const KernelSet& Sse2Kernels();
 const KernelSet& Avx2Kernels();
+const KernelSet& NeonKernels();
 
 // Pixel by pixel through the stage functions themselves: the scalar width,
 // the ends of runs too short for a vector, and blocks holding a NaN whose

@@ -4,17 +4,29 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
+#include <cstdio>
 #include <filesystem>
+#include <utility>
 
 #include "plugin_module.h"
 #include "support/elf_reader.h"
+#include "support/pe_reader.h"
 #include "support/plugin_harness.h"
 
 namespace lenstrove::testing {
 namespace {
 
+DynamicInfo ModuleInfo() {
+#if defined(_WIN32)
+  return ReadPeDynamicInfo(kModulePath);
+#else
+  return ReadDynamicInfo(kModulePath);
+#endif
+}
+
 TEST(ModuleFile, ExportsExactlyTheTwoEntryPoints) {
-  DynamicInfo info = ReadDynamicInfo(kModulePath);
+  DynamicInfo info = ModuleInfo();
   std::sort(info.exportedSymbols.begin(), info.exportedSymbols.end());
   EXPECT_EQ(info.exportedSymbols, (std::vector<std::string>{"OfxGetNumberOfPlugins", "OfxGetPlugin"}));
 }
@@ -23,16 +35,53 @@ TEST(ModuleFile, NeedsNothingButTheCLibraries) {
 #ifndef LENSTROVE_SHIPPING_MODULE
   GTEST_SKIP() << "sanitizer builds link their runtime dynamically";
 #else
-  for (const std::string& library : ReadDynamicInfo(kModulePath).neededLibraries)
-    EXPECT_TRUE(library == "libc.so.6" || library == "libm.so.6") << library;
+#if defined(_WIN32)
+  // The system's own DLLs; Windows matches their names without case.
+  const std::vector<std::string> allowed{"kernel32.dll", "msvcrt.dll"};
+#else
+  const std::vector<std::string> allowed{"libc.so.6", "libm.so.6"};
+#endif
+  const DynamicInfo info = ModuleInfo();
+  EXPECT_FALSE(info.neededLibraries.empty());
+  for (std::string library : info.neededLibraries) {
+    for (char& c : library) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    EXPECT_NE(std::find(allowed.begin(), allowed.end(), library), allowed.end()) << library;
+  }
 #endif
 }
 
+#if !defined(_WIN32)
+// Studios run long-lived distributions: the module must load with the C
+// library of the oldest one still in use on each processor.
+TEST(ModuleFile, AsksForNoNewerCLibraryThanTheOldestSupported) {
+#ifndef LENSTROVE_SHIPPING_MODULE
+  GTEST_SKIP() << "sanitizer builds link their runtime dynamically";
+#else
+#if defined(__aarch64__)
+  const std::pair<int, int> newest{2, 17};
+#else
+  const std::pair<int, int> newest{2, 14};
+#endif
+  int glibcVersions = 0;
+  for (const std::string& version : ModuleInfo().neededVersions) {
+    int major = 0, minor = 0;
+    if (std::sscanf(version.c_str(), "GLIBC_%d.%d", &major, &minor) < 1) continue;
+    ++glibcVersions;
+    EXPECT_LE(std::make_pair(major, minor), newest) << version;
+  }
+  EXPECT_GT(glibcVersions, 0) << "no C library versions read";
+#endif
+}
+#endif
+
 TEST(ModuleFile, SitsInTheStandardBundleLayout) {
   const std::filesystem::path bundle(kBundlePath);
+  const std::string binary = "Contents/" LENSTROVE_BUNDLE_PLATFORM "/QelLenstrove.ofx";
   EXPECT_EQ(bundle.filename(), "QelLenstrove.ofx.bundle");
-  EXPECT_TRUE(std::filesystem::is_regular_file(bundle / "Contents/Linux-x86-64/QelLenstrove.ofx"));
-  EXPECT_EQ(host::ResolveModulePath(kBundlePath), (bundle / "Contents/Linux-x86-64/QelLenstrove.ofx").string());
+  EXPECT_TRUE(std::filesystem::is_regular_file(bundle / binary));
+  // Compared as paths: Windows may write either separator.
+  EXPECT_EQ(std::filesystem::path(host::ResolveModulePath(kBundlePath)).lexically_normal(),
+            (bundle / binary).lexically_normal());
 }
 
 TEST(Descriptor, CountIsOneAndOnlyIndexZeroHasAPlugin) {

@@ -250,10 +250,15 @@ TEST(FastPathTest, ListsTheWidthsThisMachineRuns) {
   const VectorWidthList widths = SupportedVectorWidths();
   ASSERT_GE(widths.size(), 2u);
   EXPECT_EQ(widths[0], VectorWidth::Scalar);
-  EXPECT_EQ(widths[1], VectorWidth::SSE2);
   EXPECT_EQ(widths.back(), WidestVectorWidth());
+#if defined(__aarch64__)
+  EXPECT_EQ(widths[1], VectorWidth::NEON);
+  EXPECT_EQ(widths.size(), 2u);
+#else
+  EXPECT_EQ(widths[1], VectorWidth::SSE2);
   const bool avx2 = __builtin_cpu_supports("avx2");
   EXPECT_EQ(widths.size(), avx2 ? 3u : 2u);
+#endif
 }
 
 // Byte images: every red and green value against each other for a spread of

@@ -2,6 +2,7 @@
 
 #include <elf.h>
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -30,6 +31,24 @@ std::string StringAt(const std::vector<char>& file, size_t tableOffset, size_t i
   return std::string(file.data() + at, strnlen(file.data() + at, file.size() - at));
 }
 
+// The version requirements: one record per needed library, each with a
+// chain of the versions asked of it; both chains link by relative offsets.
+void ReadNeededVersions(const std::vector<char>& file, const Elf64_Shdr& section, size_t strings,
+                        std::vector<std::string>* versions) {
+  size_t at = section.sh_offset;
+  for (size_t library = 0; library < section.sh_info; ++library) {
+    const auto need = ReadAt<Elf64_Verneed>(file, at);
+    size_t auxAt = at + need.vn_aux;
+    for (size_t v = 0; v < need.vn_cnt; ++v) {
+      const auto aux = ReadAt<Elf64_Vernaux>(file, auxAt);
+      const std::string name = StringAt(file, strings, aux.vna_name);
+      if (std::find(versions->begin(), versions->end(), name) == versions->end()) versions->push_back(name);
+      auxAt += aux.vna_next;
+    }
+    at += need.vn_next;
+  }
+}
+
 }  // namespace
 
 DynamicInfo ReadDynamicInfo(const std::string& path) {
@@ -41,9 +60,12 @@ DynamicInfo ReadDynamicInfo(const std::string& path) {
   DynamicInfo info;
   for (size_t i = 0; i < header.e_shnum; ++i) {
     const auto section = ReadAt<Elf64_Shdr>(file, header.e_shoff + i * header.e_shentsize);
-    if (section.sh_type != SHT_DYNSYM && section.sh_type != SHT_DYNAMIC) continue;
+    if (section.sh_type != SHT_DYNSYM && section.sh_type != SHT_DYNAMIC && section.sh_type != SHT_GNU_verneed)
+      continue;
     const auto strings = ReadAt<Elf64_Shdr>(file, header.e_shoff + section.sh_link * header.e_shentsize);
-    if (section.sh_type == SHT_DYNSYM) {
+    if (section.sh_type == SHT_GNU_verneed) {
+      ReadNeededVersions(file, section, strings.sh_offset, &info.neededVersions);
+    } else if (section.sh_type == SHT_DYNSYM) {
       for (size_t s = 1; s < section.sh_size / sizeof(Elf64_Sym); ++s) {
         const auto symbol = ReadAt<Elf64_Sym>(file, section.sh_offset + s * sizeof(Elf64_Sym));
         const int binding = ELF64_ST_BIND(symbol.st_info);
