@@ -62,6 +62,8 @@ struct RenderCommand {
   int jobs = 0;  // 0: one per processor core
   bool quiet = false;
   std::int64_t pixelLimit = kDefaultPixelLimit;
+  std::string part;         // --part: the part of a multi-part file to render
+  std::string compression;  // --compression: NAME or NAME:LEVEL for the output
 };
 
 struct DemoCommand {

@@ -60,6 +60,19 @@ std::string ParameterCount(const std::vector<ParameterInfo>& parameters) {
   return text;
 }
 
+// "lenstrove render: com.Qel.Lenstrove.V111 1.11 GuideThirds=on": what made
+// the picture, for the output's history.
+std::string HistoryEntry(const PluginSummary& plugin, const std::vector<ParameterSetting>& settings) {
+  std::string entry = "lenstrove render: " + plugin.identifier + " " + plugin.version;
+  for (const ParameterSetting& s : settings) {
+    std::string value = s.value;
+    for (const Keyframe& k : s.keyframes)
+      value += (value.empty() ? "" : ",") + FormatNumber(k.time) + ":" + FormatNumber(k.value);
+    entry += " " + s.name + "=" + value;
+  }
+  return entry;
+}
+
 void PrintWarnings(const std::vector<std::string>& warnings) {
   for (const std::string& warning : warnings) std::cerr << "lenstrove: " << warning << "\n";
 }
@@ -109,6 +122,9 @@ void RunRender(const RenderCommand& command) {
   plan.tiles = command.tiles;
   plan.jobs = command.jobs;
   plan.pixelLimit = command.pixelLimit;
+  plan.part = command.part;
+  plan.compression = command.compression;
+  plan.history = HistoryEntry(plugin->description().summary, command.settings);
   ProgressBar progress(static_cast<int>(plan.tasks.size()), ProgressBar::ShouldDraw(command.quiet));
   RunRenderPlan(*plugin, plan, progress);
 }

@@ -182,13 +182,26 @@ std::string JoinFolders(const std::vector<std::string>& folders) {
 
 const char* DepthName(PixelDepth depth) { return depth == PixelDepth::Byte ? kOfxBitDepthByte : kOfxBitDepthFloat; }
 
-// The file's rows run top down and OpenFX's bottom up: the image starts at
-// the file's last row and steps back one row at a time.
+// The picture's pixels in OpenFX coordinates. Files count rows down from
+// the top and OpenFX up from the bottom, so rows are flipped within the
+// display window, whose bottom-left corner becomes (0, 0).
+OfxRectI OfxBounds(const RgbaImage& picture) {
+  const int top = picture.display.y + picture.display.height;
+  return {picture.x - picture.display.x, top - (picture.y + picture.height), picture.x - picture.display.x + picture.width,
+          top - picture.y};
+}
+
+// The image starts at the file's last row and steps back one row at a
+// time. Its region of definition is the display window: the frame the
+// aids are composed on, wherever the pixels lie.
 host::Image WrapFileImage(const RgbaImage& picture) {
-  const OfxRectI bounds{0, 0, picture.width, picture.height};
   const int rowBytes = static_cast<int>(picture.rowBytes());
   void* bottomRow = const_cast<unsigned char*>(picture.fileRow(picture.height - 1));
-  return host::Image::External(bottomRow, bounds, -rowBytes, DepthName(picture.depth), kOfxImageComponentRGBA);
+  host::Image image =
+      host::Image::External(bottomRow, OfxBounds(picture), -rowBytes, DepthName(picture.depth), kOfxImageComponentRGBA);
+  const int frame[4] = {0, 0, picture.display.width, picture.display.height};
+  for (int i = 0; i < 4; ++i) image.Properties().Set(kOfxImagePropRegionOfDefinition, i, frame[i]);
+  return image;
 }
 
 void CheckImageFitsOfx(const RgbaImage& picture) {
@@ -228,7 +241,9 @@ class HostInstance : public EffectInstance {
     SetClip(kOfxImageEffectSimpleSourceClipName, &sourceImage, source.depth);
     SetClip(kOfxImageEffectOutputClipName, &outputImage, output.depth);
     try {
-      for (const RenderWindow& w : windows) plugin_.Render(effect_, {time, {w.x1, w.y1, w.x2, w.y2}}).Check();
+      const OfxRectI at = OfxBounds(output);
+      for (const RenderWindow& w : windows)
+        plugin_.Render(effect_, {time, {at.x1 + w.x1, at.y1 + w.y1, at.x1 + w.x2, at.y1 + w.y2}}).Check();
     } catch (const host::PluginError& error) {
       DetachClips();
       throw std::runtime_error(PluginFailure(plugin_.Identifier(), error));
