@@ -55,6 +55,14 @@ Options:
   -q, --quiet          no progress bar (there is none unless standard error
                        is a terminal)
       --max-pixels N   refuse larger images (default 100000000)
+      --part NAME      the part of a multi-part file to render (default: the
+                       RGBA part, else the first); the others are copied
+      --compression C  the output's compression, NAME or NAME:LEVEL (zip,
+                       piz, dwaa:45, lzw, ...; default: the input's)
+
+Everything else the input holds is kept: its display and data windows,
+channels beyond RGBA, other parts and every attribute, as far as the output
+format can hold them; what it cannot is named in a warning.
 
 Examples:
   lenstrove render in.png out.png GuideThirds=on CropOpacity=0.5
