@@ -148,6 +148,7 @@ void InternalLoop(benchmark::State& state, int width, int height, PixelLayout la
   const ImagePlane source{f.source, f.rowBytes, f.bounds};
   const ImagePlane output{f.output, f.rowBytes, f.bounds};
   FrameGeometry geometry;
+  geometry.Frame = f.bounds;
   geometry.SourceBounds = f.bounds;
   geometry.SourceRowBytes = static_cast<int32_t>(f.rowBytes);
   geometry.OutputBounds = f.bounds;

@@ -10,6 +10,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -46,11 +47,19 @@ class Clip {
   void SetImage(Image* image);
   Image* ImageAt(OfxTime time) const { return source_ ? source_(time) : nullptr; }
 
+  // What clipGetRegionOfDefinition answers: the region set here, as a
+  // tiling host knows the whole picture while it hands out one tile, or
+  // else the region the clip's image at that time declares.
+  void SetRegionOfDefinition(const OfxRectD& region) { region_of_definition_ = region; }
+  void ClearRegionOfDefinition() { region_of_definition_.reset(); }
+  const std::optional<OfxRectD>& RegionOfDefinition() const { return region_of_definition_; }
+
  private:
   Effect& owner_;
   std::string name_;
   PropertySet properties_;
   ImageSource source_;
+  std::optional<OfxRectD> region_of_definition_;
   Registration self_registration_;
   Registration properties_registration_;
 };

@@ -366,6 +366,10 @@ OfxStatus ClipGetRegionOfDefinition(OfxImageClipHandle handle, OfxTime time, Ofx
       "clipGetRegionOfDefinition", handle, [&] { return Args(time); },
       [&](Clip& clip, Host&) {
         if (!bounds) return kOfxStatErrBadHandle;
+        if (clip.RegionOfDefinition()) {
+          *bounds = *clip.RegionOfDefinition();
+          return kOfxStatOK;
+        }
         Image* image = clip.ImageAt(time);
         if (!image) return kOfxStatFailed;
         *bounds = RegionOf(*image);

@@ -27,14 +27,14 @@ void PaintGuide(WorkPixel& pixel) { pixel.R = pixel.G = pixel.B = 1.0f; }
 }  // namespace
 
 GridLines ThirdsGridLines(const FrameGeometry& g) {
-  const int64_t x1 = g.SourceBounds.x1, y1 = g.SourceBounds.y1;
+  const int64_t x1 = g.Frame.x1, y1 = g.Frame.y1;
   // The second line divides the doubled extent: it is not twice the first.
   return {{x1 + g.Width / 3, x1 + (2 * int64_t{g.Width}) / 3},
           {y1 + g.Height / 3, y1 + (2 * int64_t{g.Height}) / 3}};
 }
 
 GridLines GoldenGridLines(const FrameGeometry& g) {
-  const int64_t x1 = g.SourceBounds.x1, y1 = g.SourceBounds.y1;
+  const int64_t x1 = g.Frame.x1, y1 = g.Frame.y1;
   return {{x1 + TruncateToInt32(g.Width * kGoldenLowFactor), x1 + TruncateToInt32(g.Width * kGoldenHighFactor)},
           {y1 + TruncateToInt32(g.Height * kGoldenLowFactor), y1 + TruncateToInt32(g.Height * kGoldenHighFactor)}};
 }

@@ -31,8 +31,8 @@ void ComputeCropRows(const RenderSettings& settings, FrameGeometry& geometry) {
     break;
   }
   geometry.CropBarRows = SaturateToInt32(barRows);
-  geometry.CropLowRow = SaturateToInt32(geometry.SourceBounds.y1 + barRows);
-  geometry.CropHighRow = SaturateToInt32(geometry.SourceBounds.y2 - barRows);
+  geometry.CropLowRow = SaturateToInt32(geometry.Frame.y1 + barRows);
+  geometry.CropHighRow = SaturateToInt32(geometry.Frame.y2 - barRows);
 }
 
 bool IsBarRow(int32_t y, const FrameGeometry& geometry) {

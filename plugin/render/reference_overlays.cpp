@@ -30,7 +30,7 @@ int64_t BandOffset(int32_t y, int32_t startRow, int32_t thickness) {
 // then from black up toward the darker right colour at one past the last
 // column.
 Rgb SkinLineColor(int32_t x, const FrameGeometry& g) {
-  const int64_t x1 = g.SourceBounds.x1, center = g.CenterColumn, x2 = g.SourceBounds.x2;
+  const int64_t x1 = g.Frame.x1, center = g.CenterColumn, x2 = g.Frame.x2;
   if (x < center) {
     const float t = static_cast<float>(x - x1) / static_cast<float>(center - x1);
     const Rgb& c = kSkinLineLeftColor;
@@ -51,7 +51,7 @@ void Paint(WorkPixel& pixel, const Rgb& colour) {
 }  // namespace
 
 void ComputeBandRows(const RenderSettings& settings, FrameGeometry& geometry) {
-  const int32_t y1 = geometry.SourceBounds.y1;
+  const int32_t y1 = geometry.Frame.y1;
   const int32_t thickness = TruncateToInt32((settings.LineThickness / 100.0) * geometry.Height);
   geometry.BandThickness = thickness < 1 ? 1 : thickness;
   geometry.SkinBandStartRow = SaturateToInt32(y1 + int64_t{TruncateToInt32(geometry.Height * settings.SkinLinePos)});

@@ -1,5 +1,5 @@
-// The render action: fetch both images, read their layout, the render window
-// and the parameters, work out the frame's geometry once, run the pixel loop
+// The render action: fetch both images, read their layout, the render window,
+// the picture's frame and the parameters, work out the frame's geometry once, run the pixel loop
 // and give the images back. The host calls below are made in a fixed order
 // that hosts and their tests may observe; no host function is called inside
 // the pixel loop.
@@ -16,6 +16,7 @@ namespace lenstrove {
 namespace {
 
 struct FrameImages {
+  OfxImageClipHandle sourceClip = nullptr;
   OfxPropertySetHandle source = nullptr;
   OfxPropertySetHandle output = nullptr;
 };
@@ -37,6 +38,7 @@ FrameImages FetchImages(const OfxImageEffectSuiteV1& effects, OfxImageEffectHand
   const OfxImageClipHandle source = GetClip(effects, instance, kOfxImageEffectSimpleSourceClipName);
   const OfxImageClipHandle output = GetClip(effects, instance, kOfxImageEffectOutputClipName);
   FrameImages images;
+  images.sourceClip = source;
   images.source = GetImage(effects, source, time);
   images.output = GetImage(effects, output, time);
   return images;
@@ -58,6 +60,25 @@ PixelLayout DecidePixelLayout(const char* outputDepth, const FrameGeometry& geom
 
 int* AsInts(OfxRectI& rect) { return &rect.x1; }
 
+// The picture the overlays are placed on: the source clip's region of
+// definition, in pixels at this render's scale. An image's bounds are not
+// the picture: a tiling host may hand out images that hold one tile only.
+OfxRectI ReadFrame(const HostSuites& suites, OfxPropertySetHandle inArgs, OfxTime time, const FrameImages& images,
+                   const OfxRectI& sourceBounds) {
+  PictureDescription picture;
+  double scale[2] = {1.0, 1.0};
+  if (suites.property->propGetDoubleN(inArgs, kOfxImageEffectPropRenderScale, 2, scale) == kOfxStatOK) {
+    picture.scaleX = UsableRatio(scale[0]);
+    picture.scaleY = UsableRatio(scale[1]);
+  }
+  double aspect = 1.0;
+  if (suites.property->propGetDouble(images.source, kOfxImagePropPixelAspectRatio, 0, &aspect) == kOfxStatOK)
+    picture.pixelAspect = UsableRatio(aspect);
+  picture.regionKnown = suites.imageEffect->clipGetRegionOfDefinition(images.sourceClip, time, &picture.region) ==
+                        kOfxStatOK;
+  return PixelFrame(picture, sourceBounds);
+}
+
 void RenderImages(const HostSuites& suites, OfxImageEffectHandle instance, OfxPropertySetHandle inArgs,
                   OfxTime time, const FrameImages& images) {
   const OfxPropertySuiteV1& props = *suites.property;
@@ -77,6 +98,7 @@ void RenderImages(const HostSuites& suites, OfxImageEffectHandle instance, OfxPr
 
   geometry.RenderWindow = geometry.SourceBounds;
   props.propGetIntN(inArgs, kOfxImageEffectPropRenderWindow, 4, AsInts(geometry.RenderWindow));
+  geometry.Frame = ReadFrame(suites, inArgs, time, images, geometry.SourceBounds);
 
   const RenderSettings settings = ReadRenderSettings(suites, instance, time);
   ComputeDerivedGeometry(settings, geometry);

@@ -16,10 +16,12 @@ enum class PixelLayout {
   ByteRGBA,   // four 8-bit unsigned integers, 4 bytes a pixel
 };
 
-// Geometry of one render call. Every overlay position is measured from the
-// source image's bounds, never from the render window, so the overlays stay
-// fixed to the picture when the host renders in tiles.
+// Geometry of one render call. Every overlay position is measured from
+// Frame, the source clip's whole picture, never from the render window or
+// from an image's bounds: a tiling host may hand out images that hold only
+// one tile, and the overlays must stay fixed to the picture all the same.
 struct FrameGeometry {
+  OfxRectI Frame{0, 0, 0, 0};
   OfxRectI SourceBounds{0, 0, 0, 0};
   int32_t Width = 0;
   int32_t Height = 0;

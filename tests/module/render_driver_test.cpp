@@ -58,6 +58,9 @@ TEST(RenderCalls, AskTheHostInTheDocumentedOrder) {
       "propGetInt(image Output, OfxImagePropRowBytes, 0)",
       "propGetIntN(image Output, OfxImagePropBounds, 4)",
       "propGetIntN(render inArgs, OfxImageEffectPropRenderWindow, 4)",
+      "propGetDoubleN(render inArgs, OfxImageEffectPropRenderScale, 2)",
+      "propGetDouble(image Source, OfxImagePropPixelAspectRatio, 0)",
+      "clipGetRegionOfDefinition(clip Source, 2.5)",
       "getParamSet(instance)",
   };
   for (const char* name : {"ShowSkinTonePatches", "ShowSkinToneLine", "ShowMiddleGray", "LegalizeLevels",

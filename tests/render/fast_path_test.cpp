@@ -163,6 +163,7 @@ std::string DescribeSettings(const RenderSettings& s) {
 FrameGeometry MakeGeometry(const ImagePlane& source, const ImagePlane& output, const OfxRectI& window,
                            const RenderSettings& settings) {
   FrameGeometry g;
+  g.Frame = source.bounds;
   g.SourceBounds = source.bounds;
   g.SourceRowBytes = static_cast<int32_t>(source.rowBytes);
   g.OutputBounds = output.bounds;
