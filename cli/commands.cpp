@@ -61,11 +61,12 @@ std::string ParameterCount(const std::vector<ParameterInfo>& parameters) {
 }
 
 // "lenstrove render: com.Qel.Lenstrove.V111 1.11 GuideThirds=on": what made
-// the picture, for the output's history.
-std::string HistoryEntry(const PluginSummary& plugin, const std::vector<ParameterSetting>& settings) {
+// the picture, for the output's history; values as applied, after clamping.
+std::string HistoryEntry(const PluginSummary& plugin, const std::vector<ResolvedSetting>& settings) {
   std::string entry = "lenstrove render: " + plugin.identifier + " " + plugin.version;
-  for (const ParameterSetting& s : settings) {
-    std::string value = s.value;
+  for (const ResolvedSetting& s : settings) {
+    std::string value = s.type == ParameterType::Boolean ? (s.value != 0.0 ? "on" : "off") : FormatNumber(s.value);
+    if (!s.keyframes.empty()) value.clear();
     for (const Keyframe& k : s.keyframes)
       value += (value.empty() ? "" : ",") + FormatNumber(k.time) + ":" + FormatNumber(k.value);
     entry += " " + s.name + "=" + value;
@@ -124,7 +125,7 @@ void RunRender(const RenderCommand& command) {
   plan.pixelLimit = command.pixelLimit;
   plan.part = command.part;
   plan.compression = command.compression;
-  plan.history = HistoryEntry(plugin->description().summary, command.settings);
+  plan.history = HistoryEntry(plugin->description().summary, plan.settings);
   ProgressBar progress(static_cast<int>(plan.tasks.size()), ProgressBar::ShouldDraw(command.quiet));
   RunRenderPlan(*plugin, plan, progress);
 }

@@ -112,6 +112,20 @@ void SyncFile(const std::string& path, const std::string& file) {
   ::close(fd);
 }
 
+// Decodes every part of a file just written, so a file cut short fails
+// here rather than in the hands of whoever reads it next.
+void CheckReadsBack(const std::string& path, const std::string& file, const char* formatName) {
+  auto reader = OIIO::ImageInput::create(formatName);
+  OIIO::ImageSpec header;
+  if (!reader || !reader->open(file, header)) FailWrite(path, "the written file does not read back");
+  for (int part = 0; part == 0 || reader->seek_subimage(part, 0); ++part) {
+    const OIIO::ImageSpec& spec = reader->spec();
+    std::vector<unsigned char> samples(spec.image_bytes(true));
+    if (!reader->read_image(part, 0, 0, spec.nchannels, OIIO::TypeUnknown, samples.data()) || reader->has_error())
+      FailWrite(path, "the written file does not read back: " + FirstLine(reader->geterror()));
+  }
+}
+
 }  // namespace
 
 [[noreturn]] void FailRead(const std::string& path, const std::string& why) {
@@ -256,15 +270,20 @@ void WriteImageSafely(const std::string& path,
   // libjpeg's writer ends the process), so the bytes go to disk through
   // calls whose every failure is checked.
   OIIO::Filesystem::IOVecOutput encoded;
-  // OpenEXR's writer of several parts writes to its file itself, whatever
-  // target it is given; it reports failed writes on its own.
-  const bool inMemory = onePart && output->supports("ioproxy") && output->set_ioproxy(&encoded);
+  // Two writers cannot: OpenEXR's writer of several parts writes to its file
+  // itself, whatever target it is given, and the TIFF writer's directory of
+  // camera (Exif) data comes out broken in memory. Their files are read back
+  // whole instead, which catches what a full disk cut short.
+  const bool inMemory = onePart && std::string(output->format_name()) != "tiff" && output->supports("ioproxy") &&
+                        output->set_ioproxy(&encoded);
   write(*output, temp.path());
   if (!output->close()) FailWrite(path, FirstLine(output->geterror()));
-  if (inMemory)
+  if (inMemory) {
     WriteWholeFile(path, temp.path(), encoded.buffer());
-  else
+  } else {
     SyncFile(path, temp.path());
+    CheckReadsBack(path, temp.path(), output->format_name());
+  }
   temp.commit();
 }
 

@@ -411,6 +411,35 @@ std::size_t WrittenPartCount(const ImageFile& file, const std::string& path) {
   return output && output->supports("multiimage") ? file.parts.size() : 1;
 }
 
+// Attributes that describe how the input's own format stored the picture
+// (its layout, its compression) rather than the picture; another format has
+// no use for them.
+bool BelongsToInputFormat(const std::string& name, const std::string& inputFormat) {
+  return name == "compression" || name.rfind(inputFormat + ":", 0) == 0;
+}
+
+// Reads the written file's header back and names the input's attributes
+// that its format did not keep: writers drop what they cannot store
+// without a word.
+void WarnAboutLostAttributes(const std::string& path, const ImageFile& file, int writtenPart,
+                             std::vector<std::string>& warnings) {
+  auto reader = OIIO::ImageInput::open(path);
+  if (!reader || !reader->seek_subimage(writtenPart, 0)) return;
+  const OIIO::ImageSpec written = reader->spec();
+  const std::string outputFormat = reader->format_name();
+  std::vector<std::string> lost;
+  for (const OIIO::ParamValue& attribute : file.rendered().header.extra_attribs) {
+    const std::string name = attribute.name().string();
+    // "oiio:" attributes are what the reader worked out, not what the file said.
+    if (written.find_attribute(name) != nullptr || name.rfind("oiio:", 0) == 0) continue;
+    if (outputFormat != file.formatName && BelongsToInputFormat(name, file.formatName)) continue;
+    lost.push_back(name);
+  }
+  if (!lost.empty())
+    warnings.push_back("warning: " + outputFormat + " cannot hold attributes " + JoinNames(lost) +
+                       ": written without them");
+}
+
 }  // namespace
 
 std::string ImagePart::name() const {
@@ -518,6 +547,7 @@ std::vector<std::string> WriteImageFile(const std::string& path, const ImageFile
       WritePart(path, output, parts[i]);
     }
   }, WrittenPartCount(file, path) == 1);
+  WarnAboutLostAttributes(path, file, WrittenPartCount(file, path) == 1 ? 0 : file.renderedPart, warnings);
   return warnings;
 }
 
