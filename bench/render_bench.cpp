@@ -3,8 +3,9 @@
 // library is built), the per-pixel reference loop, and memcpy of the same
 // bytes between the same buffers as the yardstick.
 //
-// Benchmark names: <path>/<case>/<width>x<height>/<depth>, path one of
-// memcpy, fast, module, reference.
+// Benchmark names: <path>/<case>/<width>x<height>/<depth>/<picture>, path one
+// of fast, module, reference; memcpy/copy/<width>x<height>/<depth> has no
+// picture, since what the bytes show does not change a copy.
 
 #include <benchmark/benchmark.h>
 
@@ -12,7 +13,9 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "describe/parameter_table.h"
@@ -69,6 +72,14 @@ std::vector<Case> Cases() {
   return cases;
 }
 
+// What the source shows. The smooth picture is gradients, as in most real
+// footage; the noisy one is a random value in every channel of every pixel,
+// so costs that depend on the data (branches, how pixels spread over the
+// false-colour bands) show in the difference.
+enum class Picture { Smooth, Noisy };
+
+const char* PictureName(Picture picture) { return picture == Picture::Smooth ? "smooth" : "noisy"; }
+
 // A frame's two images. With the host library they are host images, so all
 // paths (memcpy included) touch the same memory the module renders.
 struct Frame {
@@ -78,12 +89,41 @@ struct Frame {
   unsigned char* source;
   unsigned char* output;
   size_t bytes;
+  std::optional<Picture> shown;
 #ifdef LENSTROVE_BENCH_MODULE
   std::unique_ptr<host::Image> sourceImage, outputImage;
 #else
   std::vector<unsigned char> sourceStore, outputStore;
 #endif
 };
+
+void DrawPicture(Frame& f, Picture picture) {
+  if (f.shown == picture) return;
+  const int width = f.bounds.x2, height = f.bounds.y2;
+  uint32_t noise = 12345;
+  auto random = [&noise] {
+    noise = noise * 1664525u + 1013904223u;
+    return static_cast<float>((noise >> 8) & 0xFF) / 255.0f;
+  };
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x) {
+      float pixel[4];
+      if (picture == Picture::Smooth) {
+        pixel[0] = static_cast<float>(x) / width;
+        pixel[1] = static_cast<float>(y) / height;
+        pixel[2] = static_cast<float>(x + y) / (width + height);
+        pixel[3] = 1.0f;
+      } else {
+        for (float& channel : pixel) channel = random();
+      }
+      unsigned char* at = f.source + (int64_t{y} * width + x) * BytesPerPixel(f.layout);
+      if (f.layout == PixelLayout::FloatRGBA)
+        std::memcpy(at, pixel, sizeof pixel);
+      else
+        for (int c = 0; c < 4; ++c) at[c] = static_cast<unsigned char>(pixel[c] * 255.0f);
+    }
+  f.shown = picture;
+}
 
 Frame& GetFrame(int width, int height, PixelLayout layout) {
   static std::map<std::tuple<int, int, PixelLayout>, std::unique_ptr<Frame>> frames;
@@ -107,20 +147,7 @@ Frame& GetFrame(int width, int height, PixelLayout layout) {
   f.source = f.sourceStore.data();
   f.output = f.outputStore.data();
 #endif
-  // A smooth picture with some texture; the loops do not branch on pixel
-  // values, so its content only needs to be plausible.
-  uint32_t noise = 12345;
-  for (int y = 0; y < height; ++y)
-    for (int x = 0; x < width; ++x) {
-      noise = noise * 1664525u + 1013904223u;
-      const float base[4] = {static_cast<float>(x) / width, static_cast<float>(y) / height,
-                             static_cast<float>((noise >> 8) & 0xFF) / 255.0f, 1.0f};
-      unsigned char* at = f.source + (int64_t{y} * width + x) * BytesPerPixel(layout);
-      if (layout == PixelLayout::FloatRGBA)
-        std::memcpy(at, base, sizeof base);
-      else
-        for (int c = 0; c < 4; ++c) at[c] = static_cast<unsigned char>(base[c] * 255.0f);
-    }
+  DrawPicture(f, Picture::Smooth);
   std::memset(f.output, 0, f.bytes);
   return f;
 }
@@ -142,8 +169,10 @@ void Memcpy(benchmark::State& state, int width, int height, PixelLayout layout) 
 }
 
 template <bool Reference>
-void InternalLoop(benchmark::State& state, int width, int height, PixelLayout layout, RenderSettings settings) {
+void InternalLoop(benchmark::State& state, int width, int height, PixelLayout layout, Picture picture,
+                  RenderSettings settings) {
   Frame& f = GetFrame(width, height, layout);
+  DrawPicture(f, picture);
   SanitizeRenderSettings(settings);
   const ImagePlane source{f.source, f.rowBytes, f.bounds};
   const ImagePlane output{f.output, f.rowBytes, f.bounds};
@@ -206,8 +235,10 @@ void SetParams(host::Effect& effect, const RenderSettings& s) {
   for (const auto& [name, value] : doubles) params.Get(name).SetDouble(value);
 }
 
-void ModuleRender(benchmark::State& state, int width, int height, PixelLayout layout, RenderSettings settings) {
+void ModuleRender(benchmark::State& state, int width, int height, PixelLayout layout, Picture picture,
+                  RenderSettings settings) {
   Frame& f = GetFrame(width, height, layout);
+  DrawPicture(f, picture);
   ModuleSession& session = Session();
   host::Effect& effect = session.plugin->Instantiate(kOfxImageEffectContextFilter);
   SetParams(effect, settings);
@@ -237,22 +268,27 @@ void RegisterAll() {
       benchmark::RegisterBenchmark(("memcpy/copy" + tail).c_str(), Memcpy, size.width, size.height, layout)
           ->Unit(benchmark::kMillisecond)
           ->UseRealTime();
-      for (const Case& c : Cases()) {
-        benchmark::RegisterBenchmark(("fast/" + std::string(c.name) + tail).c_str(), InternalLoop<false>,
-                                     size.width, size.height, layout, c.settings)
-            ->Unit(benchmark::kMillisecond)
-            ->UseRealTime();
+      // Every case on both pictures; the slow reference loop on the smooth
+      // one only, as the scale of what the fast loop saves.
+      for (Picture picture : {Picture::Smooth, Picture::Noisy})
+        for (const Case& c : Cases()) {
+          const std::string name = std::string(c.name) + tail + "/" + PictureName(picture);
+          benchmark::RegisterBenchmark(("fast/" + name).c_str(), InternalLoop<false>, size.width, size.height,
+                                       layout, picture, c.settings)
+              ->Unit(benchmark::kMillisecond)
+              ->UseRealTime();
 #ifdef LENSTROVE_BENCH_MODULE
-        benchmark::RegisterBenchmark(("module/" + std::string(c.name) + tail).c_str(), ModuleRender, size.width,
-                                     size.height, layout, c.settings)
-            ->Unit(benchmark::kMillisecond)
-            ->UseRealTime();
+          benchmark::RegisterBenchmark(("module/" + name).c_str(), ModuleRender, size.width, size.height, layout,
+                                       picture, c.settings)
+              ->Unit(benchmark::kMillisecond)
+              ->UseRealTime();
 #endif
-        benchmark::RegisterBenchmark(("reference/" + std::string(c.name) + tail).c_str(), InternalLoop<true>,
-                                     size.width, size.height, layout, c.settings)
-            ->Unit(benchmark::kMillisecond)
-            ->UseRealTime();
-      }
+          if (picture == Picture::Smooth)
+            benchmark::RegisterBenchmark(("reference/" + name).c_str(), InternalLoop<true>, size.width,
+                                         size.height, layout, picture, c.settings)
+                ->Unit(benchmark::kMillisecond)
+                ->UseRealTime();
+        }
     }
 }
 

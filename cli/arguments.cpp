@@ -144,6 +144,8 @@ std::vector<OptionRule> RenderRules(RenderCommand& c) {
          c.part = v;
        }},
       {"", "--compression", true, [&c](const std::string& v) { c.compression = ParseCompression(v); }},
+      {"", "--chunk", true, [&c](const std::string& v) { c.chunk = ParseChunk(v); }},
+      {"", "--skip-existing", false, [&c](const std::string&) { c.skipExisting = true; }},
   };
 }
 
@@ -156,6 +158,52 @@ RenderCommand ParseRender(const std::vector<std::string>& words) {
   command.output = p[1];
   for (std::size_t i = 2; i < p.size(); ++i) command.settings.push_back(ParseParameterSetting(p[i]));
   return command;
+}
+
+bool IsOneWord(const std::string& text) {
+  return !text.empty() &&
+         std::none_of(text.begin(), text.end(), [](char c) { return std::isspace(static_cast<unsigned char>(c)); });
+}
+
+// The value goes into a line of the job script, so it must stay one word.
+OptionRule WordOption(const char* name, std::string& target) {
+  return {"", name, true, [name, &target](const std::string& v) {
+            if (!IsOneWord(v)) throw UsageError(std::string("option '") + name + "' needs one word, not '" + v + "'");
+            target = v;
+          }};
+}
+
+std::vector<OptionRule> SubmitRules(SubmitCommand& c) {
+  return {
+      {"", "--chunk-size", true, [&c](const std::string& v) { c.chunkSize = ParseCount("--chunk-size", v, 1); }},
+      WordOption("--partition", c.partition),
+      WordOption("--time", c.timeLimit),
+      WordOption("--mem", c.memory),
+      {"", "--cpus-per-task", true,
+       [&c](const std::string& v) { c.cpusPerTask = ParseCount("--cpus-per-task", v, 1); }},
+      WordOption("--job-name", c.jobName),
+      WordOption("--logs", c.logFolder),
+      {"-n", "--dry-run", false, [&c](const std::string&) { c.dryRun = true; }},
+  };
+}
+
+// submit MANAGER [OPTIONS] -- render ARGS: everything after the "--" is a
+// render command line, checked here so a typo fails before it reaches the
+// farm.
+SubmitCommand ParseSubmit(const std::vector<std::string>& words) {
+  const auto separator = std::find(words.begin(), words.end(), "--");
+  if (separator == words.end() || separator + 1 == words.end() || *(separator + 1) != "render")
+    throw UsageError("'submit' needs the render command after '--' (see 'lenstrove help submit')");
+  SubmitCommand c;
+  const ScannedWords scanned = ScanWords("submit", std::vector<std::string>(words.begin(), separator), SubmitRules(c));
+  if (scanned.positionals.empty() || scanned.positionals[0] != "slurm")
+    throw UsageError("'submit' knows the farm manager 'slurm' only");
+  ExpectAtMost("submit", scanned, 1);
+  c.manager = scanned.positionals[0];
+  c.renderWords.assign(separator + 2, words.end());
+  c.render = ParseRender(c.renderWords);
+  if (c.render.chunk) throw UsageError("'submit' chooses each task's --chunk itself");
+  return c;
 }
 
 DemoCommand ParseDemo(const std::vector<std::string>& words) {
@@ -214,7 +262,16 @@ ParameterSetting ParseParameterSetting(const std::string& word) {
   return setting;
 }
 
-FrameRange ParseFrameRange(const std::string& text) {
+FrameRange ParseFrameRange(const std::string& fullText) {
+  // An x after the last frame gives the step: 1001-1100x2.
+  const std::size_t x = fullText.find('x');
+  const std::string text = fullText.substr(0, x);
+  long step = 1;
+  if (x != std::string::npos) {
+    const std::optional<long> parsed = ParseInteger(fullText.substr(x + 1));
+    if (!parsed || *parsed < 1) throw UsageError("frame range '" + fullText + "' needs a positive step after the x");
+    step = *parsed;
+  }
   // The dash that separates the ends is the first one after a digit, so
   // negative frame numbers ("-5--1") still parse.
   std::size_t dash = std::string::npos;
@@ -225,9 +282,20 @@ FrameRange ParseFrameRange(const std::string& text) {
     }
   const std::optional<long> first = ParseInteger(text.substr(0, dash));
   const std::optional<long> last = dash == std::string::npos ? first : ParseInteger(text.substr(dash + 1));
-  if (!first || !last) throw UsageError("frame range '" + text + "' is not FIRST-LAST or a single frame");
-  if (*last < *first) throw UsageError("frame range '" + text + "' ends before it starts");
-  return {*first, *last};
+  if (!first || !last)
+    throw UsageError("frame range '" + fullText + "' is not FIRST-LAST, FIRST-LASTxSTEP or a single frame");
+  if (*last < *first) throw UsageError("frame range '" + fullText + "' ends before it starts");
+  return {*first, *last, step};
+}
+
+ChunkChoice ParseChunk(const std::string& text) {
+  if (text == "auto") return ChunkChoice{true, 1, 1};
+  const std::size_t slash = text.find('/');
+  const std::optional<long> index = ParseInteger(text.substr(0, slash));
+  const std::optional<long> count = slash == std::string::npos ? std::nullopt : ParseInteger(text.substr(slash + 1));
+  if (!index || !count || *count < 1 || *count > 1'000'000 || *index < 1 || *index > *count)
+    throw UsageError("chunk '" + text + "' is not K/N with 1 <= K <= N, or auto");
+  return ChunkChoice{false, static_cast<int>(*index), static_cast<int>(*count)};
 }
 
 DepthChoice ParseDepth(const std::string& text) {
@@ -251,7 +319,8 @@ Command ParseCommandLine(const std::vector<std::string>& words) {
   if (first == "describe") return ParseDescribe(rest);
   if (first == "render") return ParseRender(rest);
   if (first == "demo") return ParseDemo(rest);
-  throw UsageError("unknown command '" + first + "' (commands: list, describe, render, demo, help)");
+  if (first == "submit") return ParseSubmit(rest);
+  throw UsageError("unknown command '" + first + "' (commands: list, describe, render, submit, demo, help)");
 }
 
 }  // namespace lenstrove::cli

@@ -39,9 +39,19 @@ struct ParameterSetting {
   bool isAnimated() const { return !keyframes.empty(); }
 };
 
+// FIRST-LAST, or FIRST-LASTxSTEP for every STEP-th frame from FIRST.
 struct FrameRange {
   long first;
   long last;
+  long step = 1;
+};
+
+// Which share of the frames one farm task renders: the K-th of N contiguous
+// chunks, or K and N read from a Slurm array job's environment.
+struct ChunkChoice {
+  bool fromEnvironment = false;
+  int index = 1;  // K, counted from 1
+  int count = 1;  // N
 };
 
 struct ListCommand {};
@@ -64,6 +74,19 @@ struct RenderCommand {
   std::int64_t pixelLimit = kDefaultPixelLimit;
   std::string part;         // --part: the part of a multi-part file to render
   std::string compression;  // --compression: NAME or NAME:LEVEL for the output
+  std::optional<ChunkChoice> chunk;
+  bool skipExisting = false;  // resume: frames whose output exists are done
+};
+
+// Hands a render to a farm manager as one task per chunk of frames.
+struct SubmitCommand {
+  std::string manager;  // "slurm"
+  int chunkSize = 10;   // frames per task, at most
+  std::string partition, timeLimit, memory, jobName = "lenstrove", logFolder = "lenstrove-logs";
+  int cpusPerTask = 0;  // 0: the manager's default
+  bool dryRun = false;
+  RenderCommand render;                  // the render words, parsed
+  std::vector<std::string> renderWords;  // and as typed, after "render"
 };
 
 struct DemoCommand {
@@ -81,7 +104,8 @@ struct HelpCommand {
 struct VersionCommand {};
 
 using Command =
-    std::variant<ListCommand, DescribeCommand, RenderCommand, DemoCommand, HelpCommand, VersionCommand>;
+    std::variant<ListCommand, DescribeCommand, RenderCommand, DemoCommand, HelpCommand, VersionCommand,
+                 SubmitCommand>;
 
 // argv without the program name. Throws UsageError.
 Command ParseCommandLine(const std::vector<std::string>& words);
@@ -90,6 +114,7 @@ Command ParseCommandLine(const std::vector<std::string>& words);
 ParameterSetting ParseParameterSetting(const std::string& word);
 FrameRange ParseFrameRange(const std::string& text);
 DepthChoice ParseDepth(const std::string& text);
+ChunkChoice ParseChunk(const std::string& text);
 
 // The help text for a subcommand, or the overview for an empty or unknown
 // topic.

@@ -1,8 +1,10 @@
 #include "commands.h"
 
+#include <cstdlib>
 #include <iostream>
 
 #include "demo.h"
+#include "farm/chunks.h"
 #include "render_job.h"
 #include "text.h"
 #include "text_table.h"
@@ -114,7 +116,7 @@ void RunDescribe(const DescribeCommand& command, std::ostream& out) {
 
 void RunRender(const RenderCommand& command) {
   RenderPlan plan;
-  plan.tasks = PlanFrames(command);
+  plan.tasks = SelectFramesToRender(command, PlanFrames(command), std::getenv);
   const std::unique_ptr<LoadedPlugin> plugin = OpenPlugin(command.plugin);
   const ResolvedSettings resolved = ResolveSettings(command.settings, plugin->description().parameters);
   PrintWarnings(resolved.warnings);

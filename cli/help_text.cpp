@@ -11,6 +11,7 @@ Usage:
   lenstrove list
   lenstrove describe [PLUGIN]
   lenstrove render [OPTIONS] IN OUT [NAME=VALUE ...]
+  lenstrove submit slurm [OPTIONS] -- render [OPTIONS] IN OUT [NAME=VALUE ...]
   lenstrove demo [OPTIONS] [FOLDER]
   lenstrove help [COMMAND]
   lenstrove --version
@@ -21,6 +22,7 @@ Commands:
   describe   a plug-in's label, grouping, contexts, depths, clips and
              parameters (default: Qel Lenstrove)
   render     apply a plug-in to an image or a numbered sequence
+  submit     hand a render to a Slurm farm as an array job
   demo       render the sample photographs with each aid, plus a contact
              sheet, and print where they are
 
@@ -45,7 +47,8 @@ Parameters:
 
 Options:
   -p, --plugin PLUGIN  the plug-in (default com.Qel.Lenstrove.V111)
-  -f, --frames A-B     frames of a sequence (default: every frame on disk)
+  -f, --frames A-B     frames of a sequence (default: every frame on disk);
+                       A-BxS takes every S-th frame from A
       --time T         render time of a single image (default 0)
   -d, --depth D        byte, float or auto (default auto: byte for 8-bit
                        files, float for 16-bit, half and float files)
@@ -59,15 +62,46 @@ Options:
                        RGBA part, else the first); the others are copied
       --compression C  the output's compression, NAME or NAME:LEVEL (zip,
                        piz, dwaa:45, lzw, ...; default: the input's)
+      --chunk K/N      render only the K-th of N contiguous, near-equal
+                       chunks of the frames (K from 1); 'auto' takes K and
+                       N from a Slurm array job's environment
+      --skip-existing  leave out frames whose output file exists: outputs
+                       appear only when complete, so a rerun renders just
+                       what is missing
 
 Everything else the input holds is kept: its display and data windows,
 channels beyond RGBA, other parts and every attribute, as far as the output
 format can hold them; what it cannot is named in a warning.
 
+Exit status: 0 when every frame is done, 1 when one failed (one line on
+standard error says why), 2 for a malformed command line.
+
 Examples:
   lenstrove render in.png out.png GuideThirds=on CropOpacity=0.5
   lenstrove render -f 1-48 shot.####.exr guides.####.exr Crop239=on \
       CropOpacity=1:0,48:1
+)";
+
+constexpr const char* kSubmitHelp = R"(Usage: lenstrove submit slurm [OPTIONS] -- render [OPTIONS] IN OUT [NAME=VALUE ...]
+
+Submits the render to Slurm as an array job with one task per chunk of
+frames, and prints the job id. Each task runs 'lenstrove render --chunk' on
+its own chunk and logs to its own file. Relative names are resolved in the
+current folder. Add --skip-existing to the render to resume a job.
+
+Options:
+      --chunk-size F     frames per task, at most (default 10)
+      --partition P      these four are passed to sbatch as they are
+      --time T
+      --mem M
+      --cpus-per-task C  also the frames each task renders at once
+      --job-name NAME    the job's name (default lenstrove)
+      --logs FOLDER      task logs and the job script (default lenstrove-logs)
+  -n, --dry-run          print the job script instead of submitting it
+
+Example:
+  lenstrove submit slurm --chunk-size 10 --time 30:00 -- \
+      render -f 1001-1400 plate.####.exr out.####.exr Crop239=on
 )";
 
 constexpr const char* kDescribeHelp = R"(Usage: lenstrove describe [PLUGIN]
@@ -104,6 +138,7 @@ std::string HelpText(const std::string& topic) {
   if (topic == "describe") return kDescribeHelp;
   if (topic == "list") return kListHelp;
   if (topic == "demo") return kDemoHelp;
+  if (topic == "submit") return kSubmitHelp;
   return kOverview;
 }
 

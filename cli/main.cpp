@@ -12,6 +12,7 @@
 
 #include "arguments.h"
 #include "commands.h"
+#include "farm/slurm_submit.h"
 #include "temp_file.h"
 
 #ifndef LENSTROVE_VERSION
@@ -34,6 +35,7 @@ void Dispatch(const Command& command) {
         if constexpr (std::is_same_v<T, RenderCommand>) RunRender(c);
         if constexpr (std::is_same_v<T, DemoCommand>) RunDemoCommand(c, std::cout);
         if constexpr (std::is_same_v<T, HelpCommand>) std::cout << HelpText(c.topic);
+        if constexpr (std::is_same_v<T, SubmitCommand>) RunSubmit(c, std::cout);
         if constexpr (std::is_same_v<T, VersionCommand>) std::cout << "lenstrove " LENSTROVE_VERSION "\n";
       },
       command);

@@ -48,11 +48,13 @@ bool FileExists(const std::string& path) {
 }
 
 std::vector<long> FramesInRange(const FrameRange& range) {
-  if (range.last - range.first >= kMaxFrames)
+  const long step = std::max(1L, range.step);
+  if ((range.last - range.first) / step >= kMaxFrames)
     throw std::runtime_error("frame range " + std::to_string(range.first) + "-" + std::to_string(range.last) +
                              " has more than " + std::to_string(kMaxFrames) + " frames");
   std::vector<long> frames;
-  for (long frame = range.first; frame <= range.last; ++frame) frames.push_back(frame);
+  // Counted rather than stepped to the end, so the last step cannot overflow.
+  for (long i = 0; i <= (range.last - range.first) / step; ++i) frames.push_back(range.first + i * step);
   return frames;
 }
 

@@ -2,13 +2,19 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <map>
+#include <set>
 #include <stdexcept>
+#include <system_error>
 
 namespace lenstrove::cli {
+namespace fs = std::filesystem;
 namespace {
 
 // A signal handler may only read plain memory and call unlink(), so the
@@ -49,11 +55,32 @@ extern "C" void RemoveUnfinishedFiles(int signalNumber) {
   std::raise(signalNumber);
 }
 
+struct SplitPath {
+  std::string folder;  // with its trailing slash, or empty
+  std::string name;
+};
+
+SplitPath Split(const std::string& path) {
+  const std::size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos) return {"", path};
+  return {path.substr(0, slash + 1), path.substr(slash + 1)};
+}
+
+// The temporary name of `name` without its process and counter numbers.
+std::string TempStem(const std::string& name) { return "." + name + ".tmp"; }
+
 std::string TempPathFor(const std::string& finalPath) {
-  const std::size_t slash = finalPath.find_last_of('/');
-  const std::string folder = slash == std::string::npos ? "" : finalPath.substr(0, slash + 1);
-  const std::string name = slash == std::string::npos ? finalPath : finalPath.substr(slash + 1);
-  return folder + "." + name + ".tmp" + std::to_string(::getpid()) + "-" + std::to_string(gTempCounter++);
+  const SplitPath split = Split(finalPath);
+  return split.folder + TempStem(split.name) + std::to_string(::getpid()) + "-" + std::to_string(gTempCounter++);
+}
+
+// PID-COUNTER, as TempPathFor writes them.
+bool IsTempNumbering(const std::string& text) {
+  const std::size_t dash = text.find('-');
+  const auto digits = [](const std::string& part) {
+    return !part.empty() && std::all_of(part.begin(), part.end(), [](char c) { return c >= '0' && c <= '9'; });
+  };
+  return dash != std::string::npos && digits(text.substr(0, dash)) && digits(text.substr(dash + 1));
 }
 
 }  // namespace
@@ -70,6 +97,25 @@ void TempFile::commit() {
   if (std::rename(tempPath_.c_str(), finalPath_.c_str()) != 0)
     throw std::runtime_error("cannot write output '" + finalPath_ + "': " + std::strerror(errno));
   committed_ = true;
+}
+
+void RemoveLeftoverTempFiles(const std::vector<std::string>& finalPaths) {
+  // One listing per folder: a sequence may hold many thousand frames.
+  std::map<std::string, std::set<std::string>> namesByFolder;
+  for (const std::string& path : finalPaths) {
+    SplitPath split = Split(path);
+    namesByFolder[split.folder].insert(std::move(split.name));
+  }
+  for (const auto& [folder, names] : namesByFolder) {
+    std::error_code error;
+    for (const fs::directory_entry& entry : fs::directory_iterator(folder.empty() ? "." : folder, error)) {
+      const std::string file = entry.path().filename().string();
+      const std::size_t stemEnd = file.rfind(".tmp");
+      if (file.size() < 2 || file[0] != '.' || stemEnd == std::string::npos) continue;
+      if (names.count(file.substr(1, stemEnd - 1)) && IsTempNumbering(file.substr(stemEnd + 4)))
+        fs::remove(entry.path(), error);
+    }
+  }
 }
 
 void RemoveUnfinishedFilesOnInterrupt() {

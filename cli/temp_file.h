@@ -5,6 +5,7 @@
 // SIGTERM) clears, so a stopped render leaves no half-written picture.
 
 #include <string>
+#include <vector>
 
 namespace lenstrove::cli {
 
@@ -28,6 +29,11 @@ class TempFile {
   int slot_;
   bool committed_ = false;
 };
+
+// Removes temporary files left beside these final names by a run that was
+// killed before it could clean up (SIGKILL, a lost machine). Only call it
+// for files no other running process is writing.
+void RemoveLeftoverTempFiles(const std::vector<std::string>& finalPaths);
 
 // Installs the SIGINT/SIGTERM handler that removes unfinished files.
 void RemoveUnfinishedFilesOnInterrupt();

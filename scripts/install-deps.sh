@@ -8,6 +8,7 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   libopenimageio-dev openimageio-tools fonts-dejavu-core
   libclang-rt-14-dev valgrind binutils file
+  slurm-wlm munge
 )
 
 missing=()

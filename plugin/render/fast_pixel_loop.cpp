@@ -164,6 +164,19 @@ class RowBuffer {
   unsigned char* data_ = nullptr;
 };
 
+// Whether the legal-levels stage, run on each byte value as the reference
+// loop runs it, gives LegalByteByFormula's byte for all 256 of them.
+bool LegalStageMatchesFormula(const FrameGeometry& g, const RenderSettings& s) {
+  using Format = PixelFormat<PixelLayout::ByteRGBA>;
+  for (uint32_t b = 0; b < 256; ++b) {
+    const float channel = Format::ToChannel(static_cast<unsigned char>(b));
+    WorkPixel pixel{channel, channel, channel, 1.0f};
+    ApplyLegalizeLevels(pixel, 0, 0, g, s);
+    if (Format::ToByte(pixel.R) != fast::LegalByteByFormula(b)) return false;
+  }
+  return true;
+}
+
 template <PixelLayout Layout>
 class RowRenderer {
  public:
@@ -185,7 +198,9 @@ class RowRenderer {
     recipe_.alphaOne = s.CropOpacity >= kOpaqueBarThreshold;
     if (stream_ && scratch_.Get(rowLength_) == nullptr) stream_ = false;
     for (int bar = 0; bar < 2; ++bar)
-      for (int band = 0; band < 5; ++band) {
+      for (int bucket = 0; bucket < fast::kFalseColorBuckets; ++bucket) {
+        const int band = fast::kFalseColorBucketBand[bucket];
+        if (band < 0) continue;
         uint32_t bytes = 0;
         const color::Rgb& rgb = color::kFalseColorBandColors[band];
         const float channels[3] = {rgb.r, rgb.g, rgb.b};
@@ -194,8 +209,9 @@ class RowRenderer {
           const float value = bar ? colour * recipe_.factor : colour;
           bytes |= uint32_t{PixelFormat<PixelLayout::ByteRGBA>::ToByte(value)} << (8 * c);
         }
-        recipe_.falseColorBandBytes[bar][band] = bytes;
+        recipe_.falseColorBucketBytes[bar][fast::FalseColorBucketSlot(bucket)] = bytes;
       }
+    recipe_.legalBytesByFormula = recipe_.op == ColourOp::Legalize && LegalStageMatchesFormula(g, s);
     recipe_.geometry = &g;
     recipe_.settings = &s;
   }
@@ -399,6 +415,10 @@ void RunPixelLoopWith(const PixelJob& job, const FrameGeometry& geometry, const 
     RunRows<PixelLayout::FloatRGBA>(job, geometry, settings, kernels, mayStream, mustStream);
   else
     RunRows<PixelLayout::ByteRGBA>(job, geometry, settings, kernels, mayStream, mustStream);
+}
+
+void ReadByteChannelsWith(VectorWidth width, const unsigned char* source, float* rgb, int32_t count) {
+  KernelsFor(width).readBytes(source, rgb, count);
 }
 
 }  // namespace lenstrove

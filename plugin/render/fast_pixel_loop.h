@@ -49,4 +49,9 @@ enum class StoreMode { Automatic, Cached, Streaming };
 void RunPixelLoopWith(const PixelJob& job, const FrameGeometry& geometry, const RenderSettings& settings,
                       VectorWidth width, StoreMode mode = StoreMode::Automatic);
 
+// Red, green and blue of count byte pixels (RGBA in memory) as the loop at
+// this width reads them, three floats a pixel. The vector widths read a byte
+// without dividing by 255; this is how tests hold them to the division.
+void ReadByteChannelsWith(VectorWidth width, const unsigned char* source, float* rgb, int32_t count);
+
 }  // namespace lenstrove

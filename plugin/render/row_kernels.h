@@ -23,23 +23,59 @@ struct RunRecipe {
   bool alphaOne = false;  // bars are opaque (alpha set to 1 on bar rows)
   const FrameGeometry* geometry = nullptr;
   const RenderSettings* settings = nullptr;
-  // Byte images in false colour: each band's stored red, green and blue
-  // bytes (alpha byte zero), outside bar rows [0] and on them [1].
-  uint32_t falseColorBandBytes[2][5] = {};
+  // Byte images in false colour: the stored red, green and blue bytes (alpha
+  // byte zero) of each luma bucket's band colour, zero for the gray buckets,
+  // outside bar rows [0] and on them [1]; see FalseColorBucketSlot.
+  uint32_t falseColorBucketBytes[2][8] = {};
+  // Legal levels outside bars may take LegalByteByFormula (checked per render).
+  bool legalBytesByFormula = false;
 };
 
+// Legal levels on a byte b, read as b / 255, remapped and written back,
+// comes out as 16 + floor(219 b / 255) for every b: the stage's rounding
+// never carries a value across an integer. With x = 219 b + 16 * 255 that is
+// x / 255, which for x below 65280 equals (x + x / 256 + 1) / 256 in
+// integers, three cheap 16-bit steps where the float route takes ten. The
+// loop compares this with the stage function for all 256 bytes once per
+// render and lets the kernels use it only if every one matches.
+constexpr uint32_t LegalByteByFormula(uint32_t b) {
+  const uint32_t x = b * 219 + 16 * 255;
+  return (x + (x >> 8) + 1) >> 8;
+}
+
+// The byte kernels sort a luma into eight buckets between the false-colour
+// band edges, 0 below the first edge to 7 above the last, and count them
+// downward: bucket n is looked up at slot -n & 7.
+constexpr int kFalseColorBuckets = 8;
+constexpr int FalseColorBucketSlot(int bucket) { return -bucket & 7; }
+// The band each bucket paints, or -1 where it stays gray.
+constexpr int kFalseColorBucketBand[kFalseColorBuckets] = {0, 1, -1, 2, -1, 3, -1, 4};
+// What a bucket's luma is multiplied by on its way to a gray level byte:
+// 255 in the slots of the gray buckets, 0 elsewhere (the band colour then
+// fills in).
+constexpr float kFalseColorGrayScale[kFalseColorBuckets] = {
+    0, 0, 255, 0, 255, 0, 255, 0,  // slots of buckets 0, 7, 6, 5, 4, 3, 2, 1
+};
 // Writes count pixels from source to output; x and y are the first pixel's
 // coordinates. With stream set the kernel may bypass the cache for its stores
 // (the caller issues the closing store fence).
 using RunKernel = void (*)(const RunRecipe& recipe, const unsigned char* source, unsigned char* output,
                            int32_t count, int32_t x, int32_t y, bool stream);
 using CopyKernel = void (*)(const unsigned char* source, unsigned char* output, size_t bytes, bool stream);
+// Red, green and blue of count byte pixels as the kernels read them, three
+// floats a pixel; for checking that reading against the division.
+using ByteReader = void (*)(const unsigned char* source, float* rgb, int32_t count);
 
 struct KernelSet {
   CopyKernel copy;
   RunKernel byteRun;
   RunKernel floatRun;
+  ByteReader readBytes;
 };
+
+// The vector kernels read a byte b as (h + h * 2^-24) * 2^-24 with
+// h = b * 0x010101, which equals b / 255 to the bit (see ByteChannel).
+constexpr float kByteRepeatScale = 0x1p-24f;
 
 const KernelSet& ScalarKernels();
 const KernelSet& Sse2Kernels();
@@ -52,6 +88,7 @@ void StageRunByte(const RunRecipe& recipe, const unsigned char* source, unsigned
                   int32_t x, int32_t y);
 void StageRunFloat(const RunRecipe& recipe, const unsigned char* source, unsigned char* output, int32_t count,
                    int32_t x, int32_t y);
+void StageReadBytes(const unsigned char* source, float* rgb, int32_t count);
 
 }  // namespace fast
 }  // namespace lenstrove

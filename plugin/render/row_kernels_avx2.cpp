@@ -24,7 +24,6 @@ constexpr size_t kVectorBytes = 32;
 LS_TARGET inline VF FSet1(float v) { return _mm256_set1_ps(v); }
 LS_TARGET inline VF FAdd(VF a, VF b) { return _mm256_add_ps(a, b); }
 LS_TARGET inline VF FMul(VF a, VF b) { return _mm256_mul_ps(a, b); }
-LS_TARGET inline VF FDiv(VF a, VF b) { return _mm256_div_ps(a, b); }
 LS_TARGET inline VF FMin(VF a, VF b) { return _mm256_min_ps(a, b); }
 LS_TARGET inline VF FMax(VF a, VF b) { return _mm256_max_ps(a, b); }
 LS_TARGET inline VF FAnd(VF a, VF b) { return _mm256_and_ps(a, b); }
@@ -36,12 +35,21 @@ LS_TARGET inline VF FCmpGT(VF a, VF b) { return _mm256_cmp_ps(a, b, _CMP_GT_OQ);
 LS_TARGET inline VF FCmpGE(VF a, VF b) { return _mm256_cmp_ps(a, b, _CMP_GE_OQ); }
 LS_TARGET inline bool FAnyNaN(VF a) { return _mm256_movemask_ps(_mm256_cmp_ps(a, a, _CMP_UNORD_Q)) != 0; }
 LS_TARGET inline VI FCvtTrunc(VF a) { return _mm256_cvttps_epi32(a); }
+LS_TARGET inline void FStore(float* p, VF v) { _mm256_storeu_ps(p, v); }
 
 LS_TARGET inline VI ISet1(int32_t v) { return _mm256_set1_epi32(v); }
 LS_TARGET inline VI IAnd(VI a, VI b) { return _mm256_and_si256(a, b); }
 LS_TARGET inline VI IOr(VI a, VI b) { return _mm256_or_si256(a, b); }
-LS_TARGET inline VI IShr8(VI a) { return _mm256_srli_epi32(a, 8); }
-LS_TARGET inline VI IShr16(VI a) { return _mm256_srli_epi32(a, 16); }
+LS_TARGET inline VI IAdd(VI a, VI b) { return _mm256_add_epi32(a, b); }
+LS_TARGET inline VI ICmpGT(VI a, VI b) { return _mm256_cmpgt_epi32(a, b); }
+// Bytes to 16-bit lanes and back; both work within 128-bit halves, so a
+// widen followed by a narrow keeps every byte in its place.
+LS_TARGET inline VI IWidenLow(VI a) { return _mm256_unpacklo_epi8(a, _mm256_setzero_si256()); }
+LS_TARGET inline VI IWidenHigh(VI a) { return _mm256_unpackhi_epi8(a, _mm256_setzero_si256()); }
+LS_TARGET inline VI INarrow(VI low, VI high) { return _mm256_packus_epi16(low, high); }
+LS_TARGET inline VI I16Add(VI a, VI b) { return _mm256_add_epi16(a, b); }
+LS_TARGET inline VI I16Mul(VI a, VI b) { return _mm256_mullo_epi16(a, b); }
+LS_TARGET inline VI I16Shr8(VI a) { return _mm256_srli_epi16(a, 8); }
 LS_TARGET inline VI IShl8(VI a) { return _mm256_slli_epi32(a, 8); }
 LS_TARGET inline VI IShl16(VI a) { return _mm256_slli_epi32(a, 16); }
 LS_TARGET inline VF ICvtFloat(VI a) { return _mm256_cvtepi32_ps(a); }
@@ -51,6 +59,28 @@ LS_TARGET inline void IStream(unsigned char* p, VI v) { _mm256_stream_si256(rein
 
 LS_TARGET inline VI IAndNot(VI mask, VI b) { return _mm256_andnot_si256(mask, b); }
 LS_TARGET inline VI FAsInt(VF a) { return _mm256_castps_si256(a); }
+LS_TARGET inline VF IAsFloat(VI a) { return _mm256_castsi256_ps(a); }
+
+// Byte Channel of each pixel, repeated in the low three bytes of its lane
+// (b * 0x010101), by one byte shuffle; index -1 clears the top byte. The
+// shuffle works within each 128-bit half, which holds four whole pixels.
+template <int Channel>
+LS_TARGET inline VI RepeatByte(VI stored) {
+  constexpr char c = Channel;
+  const VI pattern = _mm256_setr_epi8(c, c, c, -1, 4 + c, 4 + c, 4 + c, -1, 8 + c, 8 + c, 8 + c, -1, 12 + c, 12 + c,
+                                      12 + c, -1, c, c, c, -1, 4 + c, 4 + c, 4 + c, -1, 8 + c, 8 + c, 8 + c, -1,
+                                      12 + c, 12 + c, 12 + c, -1);
+  return _mm256_shuffle_epi8(stored, pattern);
+}
+
+// Eight 32-bit entries picked by the low three bits of each lane: one
+// permute across the register.
+using Table8 = VI;
+LS_TARGET inline Table8 MakeTable8(const uint32_t* entries) {
+  return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(entries));
+}
+LS_TARGET inline Table8 MakeTable8(const float* entries) { return _mm256_castps_si256(_mm256_loadu_ps(entries)); }
+LS_TARGET inline VI LookUp8(Table8 t, VI index) { return _mm256_permutevar8x32_epi32(t, index); }
 
 // Eight RGBA float pixels, two per register, to one register per channel
 // and back. The transpose stays inside each 128-bit half: the low halves hold
@@ -100,7 +130,7 @@ LS_TARGET inline void StoreFloatPixels(unsigned char* p, VF r, VF g, VF b, VF a,
 }  // namespace
 
 const KernelSet& Avx2Kernels() {
-  static constexpr KernelSet kSet{Copy, ByteRun, FloatRun};
+  static constexpr KernelSet kSet{Copy, ByteRun, FloatRun, ReadByteChannels};
   return kSet;
 }
 

@@ -53,8 +53,13 @@ void StageRunFloat(const RunRecipe& recipe, const unsigned char* source, unsigne
   StageRun<PixelLayout::FloatRGBA>(recipe, source, output, count, x, y);
 }
 
+void StageReadBytes(const unsigned char* source, float* rgb, int32_t count) {
+  for (int32_t i = 0; i < count; ++i)
+    for (int c = 0; c < 3; ++c) rgb[i * 3 + c] = PixelFormat<PixelLayout::ByteRGBA>::ToChannel(source[i * 4 + c]);
+}
+
 const KernelSet& ScalarKernels() {
-  static constexpr KernelSet kSet{ScalarCopy, ScalarByteRun, ScalarFloatRun};
+  static constexpr KernelSet kSet{ScalarCopy, ScalarByteRun, ScalarFloatRun, StageReadBytes};
   return kSet;
 }
 

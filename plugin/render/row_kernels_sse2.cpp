@@ -22,7 +22,6 @@ constexpr size_t kVectorBytes = 16;
 inline VF FSet1(float v) { return _mm_set1_ps(v); }
 inline VF FAdd(VF a, VF b) { return _mm_add_ps(a, b); }
 inline VF FMul(VF a, VF b) { return _mm_mul_ps(a, b); }
-inline VF FDiv(VF a, VF b) { return _mm_div_ps(a, b); }
 inline VF FMin(VF a, VF b) { return _mm_min_ps(a, b); }
 inline VF FMax(VF a, VF b) { return _mm_max_ps(a, b); }
 inline VF FAnd(VF a, VF b) { return _mm_and_ps(a, b); }
@@ -34,12 +33,19 @@ inline VF FCmpGT(VF a, VF b) { return _mm_cmpgt_ps(a, b); }
 inline VF FCmpGE(VF a, VF b) { return _mm_cmpge_ps(a, b); }
 inline bool FAnyNaN(VF a) { return _mm_movemask_ps(_mm_cmpunord_ps(a, a)) != 0; }
 inline VI FCvtTrunc(VF a) { return _mm_cvttps_epi32(a); }
+inline void FStore(float* p, VF v) { _mm_storeu_ps(p, v); }
 
 inline VI ISet1(int32_t v) { return _mm_set1_epi32(v); }
 inline VI IAnd(VI a, VI b) { return _mm_and_si128(a, b); }
 inline VI IOr(VI a, VI b) { return _mm_or_si128(a, b); }
-inline VI IShr8(VI a) { return _mm_srli_epi32(a, 8); }
-inline VI IShr16(VI a) { return _mm_srli_epi32(a, 16); }
+inline VI IAdd(VI a, VI b) { return _mm_add_epi32(a, b); }
+inline VI ICmpGT(VI a, VI b) { return _mm_cmpgt_epi32(a, b); }
+inline VI IWidenLow(VI a) { return _mm_unpacklo_epi8(a, _mm_setzero_si128()); }
+inline VI IWidenHigh(VI a) { return _mm_unpackhi_epi8(a, _mm_setzero_si128()); }
+inline VI INarrow(VI low, VI high) { return _mm_packus_epi16(low, high); }
+inline VI I16Add(VI a, VI b) { return _mm_add_epi16(a, b); }
+inline VI I16Mul(VI a, VI b) { return _mm_mullo_epi16(a, b); }
+inline VI I16Shr8(VI a) { return _mm_srli_epi16(a, 8); }
 inline VI IShl8(VI a) { return _mm_slli_epi32(a, 8); }
 inline VI IShl16(VI a) { return _mm_slli_epi32(a, 16); }
 inline VF ICvtFloat(VI a) { return _mm_cvtepi32_ps(a); }
@@ -49,6 +55,38 @@ inline void IStream(unsigned char* p, VI v) { _mm_stream_si128(reinterpret_cast<
 
 inline VI IAndNot(VI mask, VI b) { return _mm_andnot_si128(mask, b); }
 inline VI FAsInt(VF a) { return _mm_castps_si128(a); }
+inline VF IAsFloat(VI a) { return _mm_castsi128_ps(a); }
+
+// Byte Channel of each pixel, repeated in the low three bytes of its lane:
+// b * 0x010101. SSE2 has no byte shuffle, so shifts put the copies in place.
+template <int Channel>
+inline VI RepeatByte(VI stored) {
+  const VI b = _mm_and_si128(_mm_srli_epi32(stored, 8 * Channel), _mm_set1_epi32(0xFF));
+  return _mm_or_si128(_mm_or_si128(b, _mm_slli_epi32(b, 8)), _mm_slli_epi32(b, 16));
+}
+
+// Eight 32-bit entries picked by the low three bits of each lane. SSE2 has
+// no lane permute, so each entry is compared in turn.
+struct Table8 {
+  VI entries[8];
+};
+inline Table8 MakeTable8(const uint32_t* entries) {
+  Table8 t;
+  for (int i = 0; i < 8; ++i) t.entries[i] = _mm_set1_epi32(static_cast<int32_t>(entries[i]));
+  return t;
+}
+inline Table8 MakeTable8(const float* entries) {
+  Table8 t;
+  for (int i = 0; i < 8; ++i) t.entries[i] = _mm_castps_si128(_mm_set1_ps(entries[i]));
+  return t;
+}
+inline VI LookUp8(const Table8& t, VI index) {
+  const VI slot = _mm_and_si128(index, _mm_set1_epi32(7));
+  VI picked = _mm_setzero_si128();
+  for (int i = 0; i < 8; ++i)
+    picked = _mm_or_si128(picked, _mm_and_si128(_mm_cmpeq_epi32(slot, _mm_set1_epi32(i)), t.entries[i]));
+  return picked;
+}
 
 // Four RGBA float pixels to one register per channel and back. Shuffles
 // move bits without arithmetic, so NaN payloads survive.
@@ -95,7 +133,7 @@ inline void StoreFloatPixels(unsigned char* p, VF r, VF g, VF b, VF a, bool stre
 }  // namespace
 
 const KernelSet& Sse2Kernels() {
-  static constexpr KernelSet kSet{Copy, ByteRun, FloatRun};
+  static constexpr KernelSet kSet{Copy, ByteRun, FloatRun, ReadByteChannels};
   return kSet;
 }
 

@@ -115,6 +115,41 @@ TEST(FrameRanges, AcceptRangesSingleFramesAndNegativeNumbers) {
   EXPECT_THROW(ParseFrameRange("a-b"), UsageError);
 }
 
+TEST(FrameRanges, AStepTakesEveryNthFrameFromTheFirst) {
+  const FrameRange r = ParseFrameRange("1001-1100x2");
+  EXPECT_EQ(r.first, 1001);
+  EXPECT_EQ(r.last, 1100);
+  EXPECT_EQ(r.step, 2);
+  EXPECT_EQ(ParseFrameRange("-6--1x5").first, -6);
+  for (const char* bad : {"1-10x0", "1-10x-2", "1-10x", "1x2x3"}) EXPECT_THROW(ParseFrameRange(bad), UsageError) << bad;
+}
+
+TEST(FarmOptions, ChunksAndSubmitCommandsParseAndRefuseNonsense) {
+  const RenderCommand r = Parse<RenderCommand>({"render", "--chunk", "2/5", "--skip-existing", "a.png", "b.png"});
+  ASSERT_TRUE(r.chunk);
+  EXPECT_EQ(r.chunk->index, 2);
+  EXPECT_EQ(r.chunk->count, 5);
+  EXPECT_TRUE(r.skipExisting);
+  EXPECT_TRUE(ParseChunk("auto").fromEnvironment);
+  for (const char* bad : {"0/5", "6/5", "1/0", "3", "1/", "a/b", "-1/2"})
+    EXPECT_THROW(ParseChunk(bad), UsageError) << bad;
+
+  const SubmitCommand s = Parse<SubmitCommand>({"submit", "slurm", "--chunk-size", "8", "--mem=4G", "--partition",
+                                                "gpu", "--", "render", "-j", "2", "in.png", "out.png", "A=1"});
+  EXPECT_EQ(s.chunkSize, 8);
+  EXPECT_EQ(s.memory, "4G");
+  EXPECT_EQ(s.partition, "gpu");
+  EXPECT_EQ(s.render.jobs, 2);
+  EXPECT_EQ(s.renderWords, (std::vector<std::string>{"-j", "2", "in.png", "out.png", "A=1"}));
+  EXPECT_NE(UsageMessage({"submit", "slurm", "render", "a", "b"}).find("after '--'"), std::string::npos);
+  EXPECT_NE(UsageMessage({"submit", "pbs", "--", "render", "a", "b"}).find("'slurm' only"), std::string::npos);
+  EXPECT_NE(UsageMessage({"submit", "slurm", "--", "render", "--chunk", "1/2", "a", "b"}).find("--chunk"),
+            std::string::npos);
+  EXPECT_NE(UsageMessage({"submit", "slurm", "--time", "1:00 #x", "--", "render", "a", "b"}).find("one word"),
+            std::string::npos);
+  EXPECT_THROW(Parse<SubmitCommand>({"submit", "slurm", "--", "render", "only-input.png"}), UsageError);
+}
+
 TEST(NumberWords, WholeWordMustBeTheNumber) {
   EXPECT_EQ(ParseDouble("0.5"), 0.5);
   EXPECT_EQ(ParseDouble("-1e-3"), -1e-3);

@@ -3,28 +3,11 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
-
 #include "sequence.h"
+#include "temp_folder.h"
 
 namespace lenstrove::cli {
 namespace {
-namespace fs = std::filesystem;
-
-class TempFolder {
- public:
-  TempFolder() {
-    char pattern[] = "/tmp/lenstrove-seq-XXXXXX";
-    path_ = ::mkdtemp(pattern);
-  }
-  ~TempFolder() { fs::remove_all(path_); }
-  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-  void touch(const std::string& name) const { std::ofstream(path_ + "/" + name) << "x"; }
-
- private:
-  std::string path_;
-};
 
 TEST(FramePatterns, HashesAndPrintfFieldsAreFoundInTheFileNameOnly) {
   const FramePattern hashes = ParseFramePattern("take#2/shot.####.exr");
@@ -87,6 +70,11 @@ TEST(FramePlans, AStillRenderedToASequenceRepeatsItAtEachTime) {
   EXPECT_EQ(tasks[2].input, folder / "still.png");
   EXPECT_EQ(tasks[2].output, folder / "anim.03.png");
   EXPECT_EQ(tasks[2].time, 3.0);
+
+  command.frames = FrameRange{1, 6, 2};
+  const std::vector<FrameTask> stepped = PlanFrames(command);
+  ASSERT_EQ(stepped.size(), 3u);
+  EXPECT_EQ(stepped[2].output, folder / "anim.05.png");
 }
 
 TEST(FramePlans, ASingleImageRendersAtTheGivenTime) {

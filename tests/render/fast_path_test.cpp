@@ -222,6 +222,30 @@ TEST(FastPathTest, EveryByteSurvivesTheTripThroughFloat) {
     EXPECT_EQ(Format::ToByte(Format::ToChannel(static_cast<unsigned char>(b))), b) << "byte " << b;
 }
 
+// The vector widths read a byte without dividing by 255. Every value in each
+// of red, green and blue must read as the division gives it, to the bit.
+TEST(FastPathTest, EveryByteReadsAsItsDivisionAtEveryWidth) {
+  constexpr int kPixels = 256;
+  unsigned char pixels[kPixels * 4];
+  for (int b = 0; b < kPixels; ++b) {
+    pixels[b * 4 + 0] = static_cast<unsigned char>(b);
+    pixels[b * 4 + 1] = static_cast<unsigned char>(255 - b);
+    pixels[b * 4 + 2] = static_cast<unsigned char>(b * 97);  // every value, in another order
+    pixels[b * 4 + 3] = static_cast<unsigned char>(b ^ 0x5A);
+  }
+  for (VectorWidth width : SupportedVectorWidths()) {
+    float rgb[kPixels * 3];
+    ReadByteChannelsWith(width, pixels, rgb, kPixels);
+    for (int i = 0; i < kPixels * 3; ++i) {
+      const unsigned char stored = pixels[i / 3 * 4 + i % 3];
+      const float expected = static_cast<float>(stored) / 255.0f;
+      ASSERT_EQ(std::memcmp(&rgb[i], &expected, sizeof expected), 0)
+          << VectorWidthName(width) << ": byte " << int{stored} << " in channel " << i % 3 << " reads as "
+          << rgb[i];
+    }
+  }
+}
+
 TEST(FastPathTest, ListsTheWidthsThisMachineRuns) {
   const VectorWidthList widths = SupportedVectorWidths();
   ASSERT_GE(widths.size(), 2u);
