@@ -78,6 +78,19 @@ int ParseCount(const std::string& option, const std::string& text, int minimum) 
   return static_cast<int>(*value);
 }
 
+// NAME or NAME:LEVEL, the way image formats spell a compression ("zip",
+// "dwaa:45"); which names a format knows is its writer's business.
+std::string ParseCompression(const std::string& text) {
+  const std::size_t colon = text.find(':');
+  const std::string name = text.substr(0, colon);
+  const bool nameOk = !name.empty() && std::all_of(name.begin(), name.end(), [](unsigned char ch) {
+    return std::isalnum(ch) || ch == '_' || ch == '-';
+  });
+  const bool levelOk = colon == std::string::npos || ParseInteger(text.substr(colon + 1)).has_value();
+  if (!nameOk || !levelOk) throw UsageError("compression '" + text + "' is not NAME or NAME:LEVEL (zip, dwaa:45, ...)");
+  return text;
+}
+
 OptionRule PluginOption(std::string& target) {
   return {"-p", "--plugin", true, [&target](const std::string& v) { target = v; }};
 }
@@ -126,6 +139,12 @@ std::vector<OptionRule> RenderRules(RenderCommand& c) {
          if (!limit || *limit < 1) throw UsageError("option '--max-pixels' needs a positive number, not '" + v + "'");
          c.pixelLimit = *limit;
        }},
+      {"", "--part", true,
+       [&c](const std::string& v) {
+         if (v.empty()) throw UsageError("option '--part' needs a part name");
+         c.part = v;
+       }},
+      {"", "--compression", true, [&c](const std::string& v) { c.compression = ParseCompression(v); }},
       {"", "--chunk", true, [&c](const std::string& v) { c.chunk = ParseChunk(v); }},
       {"", "--skip-existing", false, [&c](const std::string&) { c.skipExisting = true; }},
       {"", "--codec", true, [&c](const std::string& v) { c.movie.codec = v; }},

@@ -96,6 +96,8 @@ struct RenderCommand {
   int jobs = 0;  // 0: one per processor core
   bool quiet = false;
   std::int64_t pixelLimit = kDefaultPixelLimit;
+  std::string part;         // --part: the part of a multi-part file to render
+  std::string compression;  // --compression: NAME or NAME:LEVEL for the output
   std::optional<ChunkChoice> chunk;
   bool skipExisting = false;  // resume: frames whose output exists are done
   MovieOptions movie;

@@ -64,6 +64,20 @@ std::string ParameterCount(const std::vector<ParameterInfo>& parameters) {
   return text;
 }
 
+// "lenstrove render: com.Qel.Lenstrove.V111 1.11 GuideThirds=on": what made
+// the picture, for the output's history; values as applied, after clamping.
+std::string HistoryEntry(const PluginSummary& plugin, const std::vector<ResolvedSetting>& settings) {
+  std::string entry = "lenstrove render: " + plugin.identifier + " " + plugin.version;
+  for (const ResolvedSetting& s : settings) {
+    std::string value = s.type == ParameterType::Boolean ? (s.value != 0.0 ? "on" : "off") : FormatNumber(s.value);
+    if (!s.keyframes.empty()) value.clear();
+    for (const Keyframe& k : s.keyframes)
+      value += (value.empty() ? "" : ",") + FormatNumber(k.time) + ":" + FormatNumber(k.value);
+    entry += " " + s.name + "=" + value;
+  }
+  return entry;
+}
+
 void PrintWarnings(const std::vector<std::string>& warnings) {
   for (const std::string& warning : warnings) std::cerr << "lenstrove: " << warning << "\n";
 }
@@ -133,6 +147,9 @@ void RunRender(const RenderCommand& command) {
     const std::string warning = color::SceneLinearWarning(plan.settings, depth == PixelDepth::Float, command.colour);
     if (!warning.empty()) PrintWarnings({warning});
   }
+  plan.part = command.part;
+  plan.compression = command.compression;
+  plan.history = HistoryEntry(plugin->description().summary, plan.settings);
   ProgressBar progress(static_cast<int>(plan.tasks.size()), ProgressBar::ShouldDraw(command.quiet));
   RunRenderPlan(*plugin, plan, progress);
 }

@@ -66,12 +66,20 @@ Options:
   -q, --quiet          no progress bar (there is none unless standard error
                        is a terminal)
       --max-pixels N   refuse larger images (default 100000000)
+      --part NAME      the part of a multi-part file to render (default: the
+                       RGBA part, else the first); the others are copied
+      --compression C  the output's compression, NAME or NAME:LEVEL (zip,
+                       piz, dwaa:45, lzw, ...; default: the input's)
       --chunk K/N      render only the K-th of N contiguous, near-equal
                        chunks of the frames (K from 1); 'auto' takes K and
                        N from a Slurm array job's environment
       --skip-existing  leave out frames whose output file exists: outputs
                        appear only when complete, so a rerun renders just
                        what is missing
+
+Everything else the input holds is kept: its display and data windows,
+channels beyond RGBA, other parts and every attribute, as far as the output
+format can hold them; what it cannot is named in a warning.
 
 Exit status: 0 when every frame is done, 1 when one failed (one line on
 standard error says why), 2 for a malformed command line.

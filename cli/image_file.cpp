@@ -22,46 +22,6 @@ OIIO::TypeDesc ChannelType(PixelDepth depth) {
   return depth == PixelDepth::Byte ? OIIO::TypeDesc::UINT8 : OIIO::TypeDesc::FLOAT;
 }
 
-[[noreturn]] void FailRead(const std::string& path, const std::string& why) {
-  throw std::runtime_error("cannot read input '" + path + "': " + why);
-}
-
-[[noreturn]] void FailWrite(const std::string& path, const std::string& why) {
-  throw std::runtime_error("cannot write output '" + path + "': " + why);
-}
-
-std::string FirstLine(std::string text) {
-  const std::size_t newline = text.find('\n');
-  if (newline != std::string::npos) text.resize(newline);
-  return text.empty() ? "unknown error" : text;
-}
-
-// A file opened for reading, with the header its reader found.
-struct OpenedInput {
-  std::unique_ptr<OIIO::ImageInput> reader;
-  OIIO::ImageSpec header;
-};
-
-OpenedInput OpenInput(const std::string& path) {
-  std::error_code error;
-  if (!fs::exists(path, error)) FailRead(path, "no such file");
-  if (fs::is_directory(path, error)) FailRead(path, "it is a folder");
-  // Samples are handed to the plug-in as stored: PNG and TIFF alpha would
-  // otherwise be multiplied in on reading and divided out on writing, which
-  // changes the colour of every partly transparent pixel.
-  OIIO::ImageSpec config;
-  config.attribute("oiio:UnassociatedAlpha", 1);
-  // Creating the reader opens the file with every format that might read
-  // it, whatever its name says; opening it again with the chosen reader
-  // hands over the header, metadata included.
-  OpenedInput input;
-  input.reader = OIIO::ImageInput::create(path, true, &config);
-  if (!input.reader) FailRead(path, FirstLine(OIIO::geterror()));
-  input.reader->close();
-  if (!input.reader->open(path, input.header, config)) FailRead(path, FirstLine(input.reader->geterror()));
-  return input;
-}
-
 // The pixels a reader decodes at once: a tile, or a strip of rows in a TIFF
 // file. Readers allocate a whole chunk before they look at the data, so a
 // forged chunk size must be refused like a forged picture size.
@@ -74,19 +34,7 @@ std::int64_t DeclaredChunkPixels(const OIIO::ImageSpec& header) {
 
 ImageFileInfo InfoFromHeader(const std::string& path, const OpenedInput& input, std::int64_t pixelLimit) {
   const OIIO::ImageSpec& header = input.header;
-  if (header.deep) FailRead(path, "deep images are not supported");
-  if (header.width <= 0 || header.height <= 0 || header.depth > 1 || header.nchannels <= 0)
-    FailRead(path, "its header declares no usable picture size");
-  // Checked in 64 bits before anything is allocated: a forged header must
-  // not be able to make the program ask for terabytes.
-  const std::int64_t pixels = std::int64_t{header.width} * header.height;
-  if (pixels > pixelLimit)
-    FailRead(path, "its declared size " + std::to_string(header.width) + "x" + std::to_string(header.height) +
-                       " is above the limit of " + std::to_string(pixelLimit) +
-                       " pixels (raise it with --max-pixels)");
-  if (DeclaredChunkPixels(header) > pixelLimit)
-    FailRead(path, "its declared strip or tile of " + std::to_string(DeclaredChunkPixels(header)) +
-                       " pixels is above the limit of " + std::to_string(pixelLimit) + " pixels");
+  CheckHeader(path, header, pixelLimit);
   ImageFileInfo info;
   info.width = header.width;
   info.height = header.height;
@@ -152,11 +100,110 @@ void WriteWholeFile(const std::string& path, const std::string& file, const std:
   if (::close(fd) != 0) FailWrite(path, std::strerror(errno));
 }
 
+// Makes sure a file a writer wrote itself reached the disk.
+void SyncFile(const std::string& path, const std::string& file) {
+  const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) FailWrite(path, std::strerror(errno));
+  if (::fsync(fd) != 0 && errno != EINVAL) {
+    const int error = errno;
+    ::close(fd);
+    FailWrite(path, std::strerror(error));
+  }
+  ::close(fd);
+}
+
+// Decodes every part of a file just written, so a file cut short fails
+// here rather than in the hands of whoever reads it next.
+void CheckReadsBack(const std::string& path, const std::string& file, const char* formatName) {
+  auto reader = OIIO::ImageInput::create(formatName);
+  OIIO::ImageSpec header;
+  if (!reader || !reader->open(file, header)) FailWrite(path, "the written file does not read back");
+  for (int part = 0; part == 0 || reader->seek_subimage(part, 0); ++part) {
+    const OIIO::ImageSpec& spec = reader->spec();
+    std::vector<unsigned char> samples(spec.image_bytes(true));
+    if (!reader->read_image(part, 0, 0, spec.nchannels, OIIO::TypeUnknown, samples.data()) || reader->has_error())
+      FailWrite(path, "the written file does not read back: " + FirstLine(reader->geterror()));
+  }
+}
+
 }  // namespace
+
+[[noreturn]] void FailRead(const std::string& path, const std::string& why) {
+  throw std::runtime_error("cannot read input '" + path + "': " + why);
+}
+
+[[noreturn]] void FailWrite(const std::string& path, const std::string& why) {
+  throw std::runtime_error("cannot write output '" + path + "': " + why);
+}
+
+std::string FirstLine(std::string text) {
+  const std::size_t newline = text.find('\n');
+  if (newline != std::string::npos) text.resize(newline);
+  return text.empty() ? "unknown error" : text;
+}
+
+OpenedInput OpenInput(const std::string& path) {
+  std::error_code error;
+  if (!fs::exists(path, error)) FailRead(path, "no such file");
+  if (fs::is_directory(path, error)) FailRead(path, "it is a folder");
+  // Samples are handed to the plug-in as stored: PNG and TIFF alpha would
+  // otherwise be multiplied in on reading and divided out on writing, which
+  // changes the colour of every partly transparent pixel.
+  OIIO::ImageSpec config;
+  config.attribute("oiio:UnassociatedAlpha", 1);
+  // Creating the reader opens the file with every format that might read
+  // it, whatever its name says; opening it again with the chosen reader
+  // hands over the header, metadata included.
+  OpenedInput input;
+  input.reader = OIIO::ImageInput::create(path, true, &config);
+  if (!input.reader) FailRead(path, FirstLine(OIIO::geterror()));
+  input.reader->close();
+  if (!input.reader->open(path, input.header, config)) FailRead(path, FirstLine(input.reader->geterror()));
+  return input;
+}
+
+void CheckHeader(const std::string& path, const OIIO::ImageSpec& header, std::int64_t pixelLimit) {
+  if (header.deep) FailRead(path, "deep images are not supported");
+  if (header.width <= 0 || header.height <= 0 || header.depth > 1 || header.nchannels <= 0)
+    FailRead(path, "its header declares no usable picture size");
+  // Checked in 64 bits before anything is allocated: a forged header must
+  // not be able to make the program ask for terabytes.
+  const std::int64_t pixels = std::int64_t{header.width} * header.height;
+  if (pixels > pixelLimit)
+    FailRead(path, "its declared size " + std::to_string(header.width) + "x" + std::to_string(header.height) +
+                       " is above the limit of " + std::to_string(pixelLimit) +
+                       " pixels (raise it with --max-pixels)");
+  if (DeclaredChunkPixels(header) > pixelLimit)
+    FailRead(path, "its declared strip or tile of " + std::to_string(DeclaredChunkPixels(header)) +
+                       " pixels is above the limit of " + std::to_string(pixelLimit) + " pixels");
+}
+
+bool PixelWindow::contains(const PixelWindow& o) const {
+  return o.x >= x && o.y >= y && o.right() <= right() && o.bottom() <= bottom();
+}
+
+bool PixelWindow::operator==(const PixelWindow& o) const {
+  return x == o.x && y == o.y && width == o.width && height == o.height;
+}
+
+PixelWindow Union(const PixelWindow& a, const PixelWindow& b) {
+  if (a.pixelCount() <= 0) return b;
+  if (b.pixelCount() <= 0) return a;
+  const int x = std::min(a.x, b.x), y = std::min(a.y, b.y);
+  return {x, y, static_cast<int>(std::max(a.right(), b.right()) - x),
+          static_cast<int>(std::max(a.bottom(), b.bottom()) - y)};
+}
+
+PixelWindow Intersection(const PixelWindow& a, const PixelWindow& b) {
+  const int x = std::max(a.x, b.x), y = std::max(a.y, b.y);
+  const std::int64_t right = std::min(a.right(), b.right()), bottom = std::min(a.bottom(), b.bottom());
+  if (right <= x || bottom <= y) return {x, y, 0, 0};
+  return {x, y, static_cast<int>(right - x), static_cast<int>(bottom - y)};
+}
 
 std::size_t BytesPerChannel(PixelDepth depth) { return depth == PixelDepth::Byte ? 1 : 4; }
 
-RgbaImage::RgbaImage(int w, int h, PixelDepth d) : width(w), height(h), depth(d) {
+RgbaImage::RgbaImage(int w, int h, PixelDepth d) : width(w), height(h), depth(d), display{0, 0, w, h} {
   pixels.resize(rowBytes() * static_cast<std::size_t>(height));
 }
 
@@ -209,31 +256,49 @@ OIIO::TypeDesc StorageForOutput(PixelDepth renderDepth, OIIO::TypeDesc inputStor
   return inputStorage;
 }
 
-void WriteRgbaImage(const std::string& path, const RgbaImage& image, const WriteRequest& request) {
+void WriteImageSafely(const std::string& path,
+                      const std::function<void(OIIO::ImageOutput& output, const std::string& openAs)>& write,
+                      bool onePart) {
   CheckOutputFolder(path);
   // The format is chosen by the final name; the temporary name has no
   // meaningful extension.
   auto output = OIIO::ImageOutput::create(path);
   if (!output) FailWrite(path, "no image format is known for this file name");
-  const bool writeAlpha = output->supports("alpha") && (request.sourceHadAlpha || !image.alphaIsOpaque());
-  OIIO::ImageSpec header(image.width, image.height, writeAlpha ? 4 : 3, request.storage);
-  if (writeAlpha) header.alpha_channel = 3;
-  header.attribute("oiio:UnassociatedAlpha", 1);  // written as read, see OpenInput
   TempFile temp(path);
   // Writers encode into memory and the file is written here: not every
   // writer notices a failed write (PNG reports success on a full disk,
   // libjpeg's writer ends the process), so the bytes go to disk through
   // calls whose every failure is checked.
   OIIO::Filesystem::IOVecOutput encoded;
-  const bool inMemory = output->supports("ioproxy") && output->set_ioproxy(&encoded);
-  if (!output->open(temp.path(), header)) FailWrite(path, FirstLine(output->geterror()));
-  const bool written = output->write_image(ChannelType(image.depth), image.pixels.data(),
-                                           static_cast<OIIO::stride_t>(image.pixelBytes()),
-                                           static_cast<OIIO::stride_t>(image.rowBytes()));
-  const bool closed = output->close();
-  if (!written || !closed) FailWrite(path, FirstLine(output->geterror()));
-  if (inMemory) WriteWholeFile(path, temp.path(), encoded.buffer());
+  // Two writers cannot: OpenEXR's writer of several parts writes to its file
+  // itself, whatever target it is given, and the TIFF writer's directory of
+  // camera (Exif) data comes out broken in memory. Their files are read back
+  // whole instead, which catches what a full disk cut short.
+  const bool inMemory = onePart && std::string(output->format_name()) != "tiff" && output->supports("ioproxy") &&
+                        output->set_ioproxy(&encoded);
+  write(*output, temp.path());
+  if (!output->close()) FailWrite(path, FirstLine(output->geterror()));
+  if (inMemory) {
+    WriteWholeFile(path, temp.path(), encoded.buffer());
+  } else {
+    SyncFile(path, temp.path());
+    CheckReadsBack(path, temp.path(), output->format_name());
+  }
   temp.commit();
+}
+
+void WriteRgbaImage(const std::string& path, const RgbaImage& image, const WriteRequest& request) {
+  WriteImageSafely(path, [&](OIIO::ImageOutput& output, const std::string& openAs) {
+    const bool writeAlpha = output.supports("alpha") && (request.sourceHadAlpha || !image.alphaIsOpaque());
+    OIIO::ImageSpec header(image.width, image.height, writeAlpha ? 4 : 3, request.storage);
+    if (writeAlpha) header.alpha_channel = 3;
+    header.attribute("oiio:UnassociatedAlpha", 1);  // written as read, see OpenInput
+    if (!output.open(openAs, header)) FailWrite(path, FirstLine(output.geterror()));
+    if (!output.write_image(ChannelType(image.depth), image.pixels.data(),
+                            static_cast<OIIO::stride_t>(image.pixelBytes()),
+                            static_cast<OIIO::stride_t>(image.rowBytes())))
+      FailWrite(path, FirstLine(output.geterror()));
+  });
 }
 
 }  // namespace lenstrove::cli

@@ -188,13 +188,26 @@ std::string JoinFolders(const std::vector<std::string>& folders) {
 
 const char* DepthName(PixelDepth depth) { return depth == PixelDepth::Byte ? kOfxBitDepthByte : kOfxBitDepthFloat; }
 
-// The file's rows run top down and OpenFX's bottom up: the image starts at
-// the file's last row and steps back one row at a time.
+// The picture's pixels in OpenFX coordinates. Files count rows down from
+// the top and OpenFX up from the bottom, so rows are flipped within the
+// display window, whose bottom-left corner becomes (0, 0).
+OfxRectI OfxBounds(const RgbaImage& picture) {
+  const int top = picture.display.y + picture.display.height;
+  return {picture.x - picture.display.x, top - (picture.y + picture.height), picture.x - picture.display.x + picture.width,
+          top - picture.y};
+}
+
+// The image starts at the file's last row and steps back one row at a
+// time. Its region of definition is the display window: the frame the
+// aids are composed on, wherever the pixels lie.
 host::Image WrapFileImage(const RgbaImage& picture) {
-  const OfxRectI bounds{0, 0, picture.width, picture.height};
   const int rowBytes = static_cast<int>(picture.rowBytes());
   void* bottomRow = const_cast<unsigned char*>(picture.fileRow(picture.height - 1));
-  return host::Image::External(bottomRow, bounds, -rowBytes, DepthName(picture.depth), kOfxImageComponentRGBA);
+  host::Image image =
+      host::Image::External(bottomRow, OfxBounds(picture), -rowBytes, DepthName(picture.depth), kOfxImageComponentRGBA);
+  const int frame[4] = {0, 0, picture.display.width, picture.display.height};
+  for (int i = 0; i < 4; ++i) image.Properties().Set(kOfxImagePropRegionOfDefinition, i, frame[i]);
+  return image;
 }
 
 void CheckImageFitsOfx(const RgbaImage& picture) {
@@ -225,6 +238,9 @@ host::Image* InFormat(host::Image& file, const std::string& depth, const std::st
   if (!host::ConvertibleDepth(depth))
     throw std::runtime_error("cannot convert pictures to depth " + ShortName(depth, "OfxBitDepth"));
   converted.emplace(file.Bounds(), depth, components);
+  // The copy stands for the same picture: the same frame.
+  if (const host::Property* frame = file.Properties().Lookup(kOfxImagePropRegionOfDefinition))
+    converted->Properties().SetN(kOfxImagePropRegionOfDefinition, frame->type, frame->values);
   if (copyPixels) host::ConvertPixels(file, *converted);
   return &*converted;
 }
@@ -319,8 +335,11 @@ class HostInstance : public EffectInstance {
     std::optional<host::Identity> identity;
     plugin_.IsIdentity(effect_, {time, whole}, &identity).Check();
     if (identity) return copyIdentity(*identity, outputImage);
+    // Windows count from the picture's own corner, which sits where the
+    // data window lies within the display window.
     std::vector<OfxRectI> rects;
-    for (const RenderWindow& w : windows) rects.push_back({w.x1, w.y1, w.x2, w.y2});
+    for (const RenderWindow& w : windows)
+      rects.push_back({whole.x1 + w.x1, whole.y1 + w.y1, whole.x1 + w.x2, whole.y1 + w.y2});
     plugin_.BeginSequenceRender(effect_, {time, time}, false).Check();
     const host::ActionResult rendered = plugin_.RenderWindows(effect_, {time, whole}, rects, true);
     plugin_.EndSequenceRender(effect_, {time, time}, false).Check();

@@ -50,7 +50,8 @@ std::vector<std::string> PluginSearchFolders();
 // reported in `problems` instead of stopping the listing.
 std::vector<PluginSummary> ListPlugins(std::vector<std::string>& problems);
 
-// A rectangle of pixels in OpenFX coordinates (y up), x2 and y2 exclusive.
+// A rectangle of pixels counted from the picture's bottom-left pixel, y up
+// as in OpenFX, x2 and y2 exclusive.
 struct RenderWindow {
   int x1, y1, x2, y2;
 };
@@ -73,9 +74,10 @@ class EffectInstance {
   // Receives the plug-in's own progress through a frame, 0 to 1, from any
   // of its threads.
   virtual void setProgressListener(std::function<void(double)> /*listener*/) {}
-  // Renders `source` into `output` (same size and depth) at `time`, one
-  // render call per window. The pictures are handed over in place, top row
-  // first, as OpenFX images with a negative row stride. Throws
+  // Renders `source` into `output` (same size, windows and depth) at
+  // `time`, one render call per window. The pictures are handed over in
+  // place, top row first, as OpenFX images with a negative row stride; the
+  // source clip's region of definition is the display window. Throws
   // std::runtime_error when the plug-in answers an error.
   virtual void render(const RgbaImage& source, RgbaImage& output, double time,
                       const std::vector<RenderWindow>& windows) = 0;

@@ -6,10 +6,12 @@
 #include <deque>
 #include <exception>
 #include <filesystem>
+#include <iostream>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <stdexcept>
 #include <system_error>
 #include <thread>
@@ -102,6 +104,15 @@ struct SharedState {
   std::mutex errorMutex;
   std::exception_ptr firstError;
 
+  // A sequence meets the same limits of its output format at every frame;
+  // each warning is printed once.
+  std::set<std::string> warned;
+  void warn(const std::vector<std::string>& warnings) {
+    std::lock_guard<std::mutex> lock(errorMutex);
+    for (const std::string& warning : warnings)
+      if (warned.insert(warning).second) std::cerr << "lenstrove: " << warning << "\n";
+  }
+
   void fail(std::exception_ptr error) {
     std::lock_guard<std::mutex> lock(errorMutex);
     if (!firstError) firstError = error;
@@ -111,16 +122,20 @@ struct SharedState {
 
 void RenderTask(EffectInstance& instance, const FrameTask& task, SharedState& shared) {
   const RenderPlan& plan = shared.plan;
-  const ImageFileInfo info = ReadImageInfo(task.input, plan.pixelLimit);
-  const PixelDepth depth = ChooseDepth(plan.depth, info.naturalDepth(), shared.description);
-  RgbaImage source = ReadRgbaImage(task.input, depth, plan.pixelLimit);
-  const bool premultiplied = info.formatName == "openexr";
+  const ImageFile file = ReadImageFile(task.input, plan.pixelLimit, plan.part);
+  const PixelDepth depth = ChooseDepth(plan.depth, file.naturalDepth(), shared.description);
+  RgbaImage source = PictureToRender(file, depth);
+  const bool premultiplied = file.formatName == "openexr";
   if (plan.colour) plan.colour->toDisplay(source, premultiplied);
   RgbaImage output(source.width, source.height, depth);
+  output.x = source.x;
+  output.y = source.y;
+  output.display = source.display;
   const int tiles = shared.description.supportsTiles ? plan.tiles : 1;
   instance.render(source, output, task.time, SplitIntoWindows(source.width, source.height, tiles));
   if (plan.colour) plan.colour->toOutput(output, premultiplied);
-  WriteRgbaImage(task.output, output, {StorageForOutput(depth, info.storage), info.hasAlpha()});
+  const FileWriteRequest request{StorageForOutput(depth, file.pictureStorage()), plan.compression, plan.history};
+  shared.warn(WriteImageFile(task.output, file, output, request));
 }
 
 void WorkLoop(EffectInstance& instance, SharedState& shared) {

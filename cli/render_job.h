@@ -5,11 +5,13 @@
 // time) and takes the next frame until none is left or one has failed.
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "arguments.h"
 #include "color/colour_pipeline.h"
 #include "image_file.h"
+#include "image_parts.h"
 #include "parameter_values.h"
 #include "plugin_session.h"
 #include "progress.h"
@@ -28,6 +30,9 @@ struct RenderPlan {
   int jobs = 0;  // 0: one per processor core
   std::int64_t pixelLimit = kDefaultPixelLimit;
   const color::ColourPipeline* colour = nullptr;  // null: pixels pass untouched
+  std::string part;         // the part of each input to render; empty: its RGBA part
+  std::string compression;  // empty: each input's own
+  std::string history;      // the line added to each output's history
 };
 
 // Renders every task. On the first failure the other workers stop after

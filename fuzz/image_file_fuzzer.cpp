@@ -1,8 +1,9 @@
 // Fuzz target: the command's image reading. The first byte picks the file
 // name's extension (and so the reader OpenImageIO tries first); the rest is
-// the file. Reading the header and then the pixels, at both depths, must end
-// in a picture or in a clear error, never in a crash, and a header's claims
-// must never make the reader allocate beyond the pixel limit.
+// the file. Reading the header and then the pixels, at both depths, and then
+// every part of the file, must end in a picture or in a clear error, never
+// in a crash, and a header's claims must never make the reader allocate
+// beyond the pixel limit.
 
 #include <unistd.h>
 
@@ -14,6 +15,7 @@
 #include <string>
 
 #include "image_file.h"
+#include "image_parts.h"
 
 namespace {
 
@@ -56,6 +58,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         std::abort();
       }
       image.alphaIsOpaque();
+    }
+    // The whole file, every part and channel as stored, and the picture
+    // the plug-in would get from it.
+    const ImageFile file = ReadImageFile(path, kPixelLimit);
+    const RgbaImage picture = PictureToRender(file, file.naturalDepth());
+    if (!picture.window().contains(file.rendered().dataWindow())) {
+      std::fprintf(stderr, "rendered picture does not cover the data window\n");
+      std::abort();
     }
   } catch (const std::runtime_error&) {
     // A clear refusal is the right answer to a broken file.

@@ -31,6 +31,13 @@ void ComputeCropRows(const RenderSettings& settings, FrameGeometry& geometry) {
     break;
   }
   geometry.CropBarRows = SaturateToInt32(barRows);
+  if (barRows <= 0) {
+    // No bars: not even the rows of an image that reach past the frame
+    // (overscan) are darkened.
+    geometry.CropLowRow = INT32_MIN;
+    geometry.CropHighRow = INT32_MAX;
+    return;
+  }
   geometry.CropLowRow = SaturateToInt32(geometry.Frame.y1 + barRows);
   geometry.CropHighRow = SaturateToInt32(geometry.Frame.y2 - barRows);
 }
