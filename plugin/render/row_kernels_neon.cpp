@@ -59,6 +59,56 @@ inline void IStore(unsigned char* p, VI v) { vst1q_u8(p, vreinterpretq_u8_u32(v)
 inline void IStream(unsigned char* p, VI v) { IStore(p, v); }
 
 inline VI IAndNot(VI mask, VI b) { return vbicq_u32(b, mask); }
+inline VF IAsFloat(VI a) { return AsFloat(a); }
+inline void FStore(float* p, VF v) { vst1q_f32(p, v); }
+
+inline VI IAdd(VI a, VI b) { return vaddq_u32(a, b); }
+// Signed, as SSE2's: all ones where a > b.
+inline VI ICmpGT(VI a, VI b) { return vcgtq_s32(vreinterpretq_s32_u32(a), vreinterpretq_s32_u32(b)); }
+
+// Bytes to 16-bit lanes and back, saturating as SSE2's pack does.
+inline uint8x16_t AsBytes(VI a) { return vreinterpretq_u8_u32(a); }
+inline VI IWidenLow(VI a) { return vreinterpretq_u32_u16(vmovl_u8(vget_low_u8(AsBytes(a)))); }
+inline VI IWidenHigh(VI a) { return vreinterpretq_u32_u16(vmovl_u8(vget_high_u8(AsBytes(a)))); }
+inline VI INarrow(VI low, VI high) {
+  return vreinterpretq_u32_u8(
+      vcombine_u8(vqmovun_s16(vreinterpretq_s16_u32(low)), vqmovun_s16(vreinterpretq_s16_u32(high))));
+}
+inline VI I16Add(VI a, VI b) {
+  return vreinterpretq_u32_u16(vaddq_u16(vreinterpretq_u16_u32(a), vreinterpretq_u16_u32(b)));
+}
+inline VI I16Mul(VI a, VI b) {
+  return vreinterpretq_u32_u16(vmulq_u16(vreinterpretq_u16_u32(a), vreinterpretq_u16_u32(b)));
+}
+inline VI I16Shr8(VI a) { return vreinterpretq_u32_u16(vshrq_n_u16(vreinterpretq_u16_u32(a), 8)); }
+
+// Byte Channel of each pixel, repeated in the low three bytes of its lane
+// (b * 0x010101), by one table lookup; an index past the register clears
+// the top byte.
+template <int Channel>
+inline VI RepeatByte(VI stored) {
+  constexpr uint8_t c = Channel, none = 0xFF;
+  static const uint8_t pattern[16] = {c,      c,      c,      none, 4 + c,  4 + c,  4 + c,  none,
+                                      8 + c,  8 + c,  8 + c,  none, 12 + c, 12 + c, 12 + c, none};
+  return vreinterpretq_u32_u8(vqtbl1q_u8(AsBytes(stored), vld1q_u8(pattern)));
+}
+
+// Eight 32-bit entries picked by the low three bits of each lane: a lookup
+// of the entry's four bytes in a two-register table.
+using Table8 = uint8x16x2_t;
+inline Table8 MakeTable8(const uint32_t* entries) {
+  const uint8_t* bytes = reinterpret_cast<const uint8_t*>(entries);
+  return {{vld1q_u8(bytes), vld1q_u8(bytes + 16)}};
+}
+inline Table8 MakeTable8(const float* entries) {
+  const uint8_t* bytes = reinterpret_cast<const uint8_t*>(entries);
+  return {{vld1q_u8(bytes), vld1q_u8(bytes + 16)}};
+}
+inline VI LookUp8(const Table8& t, VI index) {
+  const VI firstByte = vshlq_n_u32(vandq_u32(index, vdupq_n_u32(7)), 2);
+  const VI byteIndex = vaddq_u32(vmulq_u32(firstByte, vdupq_n_u32(0x01010101u)), vdupq_n_u32(0x03020100u));
+  return vreinterpretq_u32_u8(vqtbl2q_u8(t, AsBytes(byteIndex)));
+}
 
 // The structure loads and stores split four RGBA pixels into one register per
 // channel and join them again; they move bits, so NaN payloads survive.
@@ -82,7 +132,7 @@ inline void StoreFloatPixels(unsigned char* p, VF r, VF g, VF b, VF a, bool) {
 }  // namespace
 
 const KernelSet& NeonKernels() {
-  static constexpr KernelSet kSet{Copy, ByteRun, FloatRun};
+  static constexpr KernelSet kSet{Copy, ByteRun, FloatRun, ReadByteChannels};
   return kSet;
 }
 
