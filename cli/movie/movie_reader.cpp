@@ -60,6 +60,17 @@ bool HasAlpha(AVPixelFormat format) {
 
 MovieReader::MovieReader(const std::string& path) : path_(path) {
   QuietLibraryLogging();
+  // A constructor that throws runs no destructor: the container must be
+  // closed here, or every refused file leaks it.
+  try {
+    open(path);
+  } catch (...) {
+    avformat_close_input(&container_);
+    throw;
+  }
+}
+
+void MovieReader::open(const std::string& path) {
   int status = avformat_open_input(&container_, path.c_str(), nullptr, nullptr);
   if (status < 0) throw std::runtime_error("cannot read movie " + Quoted(path) + ": " + Reason(status));
   status = avformat_find_stream_info(container_, nullptr);

@@ -66,6 +66,7 @@ class MovieReader {
   void drainOtherPackets(double seconds);
 
  private:
+  void open(const std::string& path);
   bool receiveFrame(FramePtr& frame);
   void checkFrame(const AVFrame& frame) const;
   void checkComplete() const;

@@ -85,6 +85,19 @@ MovieWriter::MovieWriter(const std::string& path, const PictureProperties& pictu
                          int sourceProfile)
     : path_(path), temp_(path), source_(audioFrom), packet_(NewPacket()) {
   QuietLibraryLogging();
+  // A constructor that throws runs no destructor: the container must be
+  // freed here, or every refused output leaks it.
+  try {
+    open(path, picture, depth, alpha, settings, audioFrom, sourceCodec, sourceProfile);
+  } catch (...) {
+    closeContainer();
+    throw;
+  }
+}
+
+void MovieWriter::open(const std::string& path, const PictureProperties& picture, PixelDepth depth, bool alpha,
+                       const EncoderSettings& settings, const MovieReader* audioFrom, AVCodecID sourceCodec,
+                       int sourceProfile) {
   choice_ = settings.codec.empty() ? &DefaultCodec(path, sourceCodec, sourceProfile) : &FindCodec(settings.codec);
   if (avformat_alloc_output_context2(&container_, nullptr, nullptr, path.c_str()) < 0 || container_ == nullptr)
     throw std::runtime_error("no movie container is known for the name " + Quoted(path));
@@ -104,9 +117,12 @@ MovieWriter::MovieWriter(const std::string& path, const PictureProperties& pictu
   headerWritten_ = true;
 }
 
-MovieWriter::~MovieWriter() {
+MovieWriter::~MovieWriter() { closeContainer(); }
+
+void MovieWriter::closeContainer() {
   if (container_ != nullptr && container_->pb != nullptr) avio_closep(&container_->pb);
   avformat_free_context(container_);
+  container_ = nullptr;
 }
 
 void MovieWriter::openEncoder(const PictureProperties& picture, const EncoderSettings& settings, PixelDepth depth,

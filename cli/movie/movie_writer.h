@@ -57,6 +57,9 @@ class MovieWriter {
   void finish();
 
  private:
+  void open(const std::string& path, const PictureProperties& picture, PixelDepth depth, bool alpha,
+            const EncoderSettings& settings, const MovieReader* audioFrom, AVCodecID sourceCodec, int sourceProfile);
+  void closeContainer();
   void openEncoder(const PictureProperties& picture, const EncoderSettings& settings, PixelDepth depth, bool alpha);
   void addAudioStreams(const MovieReader& source);
   void drainEncoder();
