@@ -15,5 +15,8 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 set(CMAKE_EXE_LINKER_FLAGS_INIT -static)
+# Plug-in modules too, the tests' own among them: Windows finds no MinGW
+# runtime DLL beside a module that a host loads.
+set(CMAKE_MODULE_LINKER_FLAGS_INIT -static)
 
 set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/wine-run.sh)
