@@ -77,4 +77,9 @@ CommandResult RunLenstrove(const std::vector<std::string>& args, const std::stri
   return result;
 }
 
+CommandResult RunQuietRender(std::vector<std::string> args) {
+  args.insert(args.begin(), {"render", "-q"});
+  return RunLenstrove(args);
+}
+
 }  // namespace lenstrove::cli::testing

@@ -17,5 +17,7 @@ struct CommandResult {
 
 // `pluginPath` becomes OFX_PLUGIN_PATH for the run (empty: unset).
 CommandResult RunLenstrove(const std::vector<std::string>& args, const std::string& pluginPath = "");
+// `lenstrove render -q ARGS...`.
+CommandResult RunQuietRender(std::vector<std::string> args);
 
 }  // namespace lenstrove::cli::testing

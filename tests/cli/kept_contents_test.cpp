@@ -11,12 +11,13 @@
 #include <functional>
 
 #include "command_runner.h"
+#include "temp_folder.h"
 
 namespace lenstrove::cli {
 namespace {
 namespace fs = std::filesystem;
 using testing::CommandResult;
-using testing::RunLenstrove;
+using testing::RunQuietRender;
 
 struct StoredPart {
   OIIO::ImageSpec header;
@@ -116,17 +117,9 @@ void ExpectSameContents(const std::string& inPath, const std::string& outPath) {
 
 class KeptContents : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/lenstrove-kept-XXXXXX";
-    folder_ = ::mkdtemp(pattern);
-  }
-  void TearDown() override { fs::remove_all(folder_); }
-  std::string path(const std::string& name) const { return folder_ + "/" + name; }
+  std::string path(const std::string& name) const { return folder_ / name; }
 
-  CommandResult render(std::vector<std::string> args) {
-    args.insert(args.begin(), {"render", "-q"});
-    return RunLenstrove(args);
-  }
+  CommandResult render(std::vector<std::string> args) { return RunQuietRender(std::move(args)); }
 
   // A plate with overscan: pixels reach past the frame on every side.
   std::string overscanExr() {
@@ -181,7 +174,7 @@ class KeptContents : public ::testing::Test {
     return path("two-part.exr");
   }
 
-  std::string folder_;
+  TempFolder folder_;
 };
 
 TEST_F(KeptContents, AllOffRoundTripsKeepEverythingTheFileHolds) {

@@ -21,12 +21,13 @@ extern "C" {
 
 #include "arguments.h"
 #include "command_runner.h"
+#include "temp_folder.h"
 
 namespace lenstrove::cli {
 namespace {
 namespace fs = std::filesystem;
 using testing::CommandResult;
-using testing::RunLenstrove;
+using testing::RunQuietRender;
 
 // ---- reading movies back ---------------------------------------------------
 
@@ -184,25 +185,17 @@ class Movies : public ::testing::Test {
   }
   static void TearDownTestSuite() { fs::remove_all(clips_); }
 
-  void SetUp() override {
-    char pattern[] = "/tmp/lenstrove-movie-out-XXXXXX";
-    folder_ = ::mkdtemp(pattern);
-  }
-  void TearDown() override { fs::remove_all(folder_); }
 
-  std::string path(const std::string& name) const { return folder_ + "/" + name; }
+  std::string path(const std::string& name) const { return folder_ / name; }
 
-  CommandResult render(std::vector<std::string> args) {
-    args.insert(args.begin(), {"render", "-q"});
-    return RunLenstrove(args);
-  }
+  CommandResult render(std::vector<std::string> args) { return RunQuietRender(std::move(args)); }
   void renderOk(const std::vector<std::string>& args) {
     const CommandResult r = render(args);
     ASSERT_EQ(r.exitCode, 0) << r.err;
   }
 
   static std::string clips_;
-  std::string folder_;
+  TempFolder folder_;
 };
 std::string Movies::clips_;
 
@@ -364,7 +357,7 @@ TEST_F(Movies, BrokenInputsAndImpossibleOutputsFailWithOneLineAndNoFile) {
   for (const auto& c : cases) {
     const std::vector<std::string> before = [&] {
       std::vector<std::string> names;
-      for (const auto& e : fs::directory_iterator(folder_)) names.push_back(e.path().filename());
+      for (const auto& e : fs::directory_iterator(folder_.path())) names.push_back(e.path().filename());
       std::sort(names.begin(), names.end());
       return names;
     }();
@@ -373,7 +366,7 @@ TEST_F(Movies, BrokenInputsAndImpossibleOutputsFailWithOneLineAndNoFile) {
     EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
     std::vector<std::string> after;
-    for (const auto& e : fs::directory_iterator(folder_)) after.push_back(e.path().filename());
+    for (const auto& e : fs::directory_iterator(folder_.path())) after.push_back(e.path().filename());
     std::sort(after.begin(), after.end());
     EXPECT_EQ(after, before) << c.says;  // nothing written, not even a temporary file
   }

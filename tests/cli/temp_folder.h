@@ -20,6 +20,7 @@ class TempFolder {
   TempFolder(const TempFolder&) = delete;
   TempFolder& operator=(const TempFolder&) = delete;
 
+  const std::string& path() const { return path_; }
   std::string operator/(const std::string& name) const { return path_ + "/" + name; }
   void touch(const std::string& name) const { std::ofstream(path_ + "/" + name) << "x"; }
   bool has(const std::string& name) const { return std::filesystem::exists(path_ + "/" + name); }
