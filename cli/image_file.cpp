@@ -119,9 +119,9 @@ void CheckReadsBack(const std::string& path, const std::string& file, const char
   OIIO::ImageSpec header;
   if (!reader || !reader->open(file, header)) FailWrite(path, "the written file does not read back");
   for (int part = 0; part == 0 || reader->seek_subimage(part, 0); ++part) {
-    const OIIO::ImageSpec& spec = reader->spec();
-    std::vector<unsigned char> samples(spec.image_bytes(true));
-    if (!reader->read_image(part, 0, 0, spec.nchannels, OIIO::TypeUnknown, samples.data()) || reader->has_error())
+    const OIIO::ImageSpec& partHeader = reader->spec();
+    std::vector<unsigned char> samples(partHeader.image_bytes(true));
+    if (!reader->read_image(part, 0, 0, partHeader.nchannels, OIIO::TypeUnknown, samples.data()) || reader->has_error())
       FailWrite(path, "the written file does not read back: " + FirstLine(reader->geterror()));
   }
 }
