@@ -213,9 +213,13 @@ class RowRenderer {
         }
         recipe_.falseColorBucketBytes[bar][fast::FalseColorBucketSlot(bucket)] = bytes;
       }
+    // The cells always hold at most one edge each; the tests check it.
+    if (recipe_.op == ColourOp::FalseColor) fast::MakeFalseColorCells(recipe_.falseColorCells);
     recipe_.legalBytesByFormula = recipe_.op == ColourOp::Legalize && LegalStageMatchesFormula(g, s);
     recipe_.geometry = &g;
     recipe_.settings = &s;
+    barRecipe_ = recipe_;
+    barRecipe_.crop = true;
   }
 
   bool Streaming() const { return stream_; }
@@ -318,10 +322,8 @@ class RowRenderer {
       if (source != output) kernels_.copy(source, output, static_cast<size_t>(count) * kBpp, stream);
       return;
     }
-    RunRecipe recipe = recipe_;
-    recipe.crop = bar;
     const fast::RunKernel run = Layout == PixelLayout::ByteRGBA ? kernels_.byteRun : kernels_.floatRun;
-    run(recipe, source, output, static_cast<int32_t>(count), static_cast<int32_t>(x), y, stream);
+    run(bar ? barRecipe_ : recipe_, source, output, static_cast<int32_t>(count), static_cast<int32_t>(x), y, stream);
   }
 
   // A guide pixel is white whatever the colour stages made of it, keeps its
@@ -329,6 +331,20 @@ class RowRenderer {
   void PaintGuide(const unsigned char* source, unsigned char* output, int64_t count, bool bar) {
     const float white = bar ? 1.0f * recipe_.factor : 1.0f;
     const bool opaque = bar && recipe_.alphaOne;
+    if constexpr (Layout == PixelLayout::ByteRGBA) {
+      // A stored alpha byte reads back as itself, so only the colour bytes
+      // change; horizontal guides make whole rows of these.
+      const uint32_t colour = uint32_t{Format::ToByte(white)} * 0x010101u;
+      const uint32_t alphaKeep = opaque ? 0 : 0xFF000000u;
+      const uint32_t alphaSet = opaque ? 0xFF000000u : 0;
+      for (int64_t i = 0; i < count; ++i) {
+        uint32_t pixel;
+        std::memcpy(&pixel, source + i * kBpp, sizeof pixel);
+        pixel = (pixel & alphaKeep) | alphaSet | colour;
+        std::memcpy(output + i * kBpp, &pixel, sizeof pixel);
+      }
+      return;
+    }
     for (int64_t i = 0; i < count; ++i) {
       WorkPixel pixel = Format::Read(source + i * kBpp);
       pixel.R = pixel.G = pixel.B = white;
@@ -342,7 +358,8 @@ class RowRenderer {
   const RenderSettings& settings_;
   const KernelSet& kernels_;
   GuidePlan guides_;
-  RunRecipe recipe_;
+  RunRecipe recipe_;     // rows outside the bars
+  RunRecipe barRecipe_;  // bar rows
   int32_t count_ = 0;
   size_t rowLength_ = 0;
   bool stream_ = false;
@@ -354,10 +371,17 @@ class RowRenderer {
 // the processor the module was built for can run.
 #if defined(__x86_64__) || defined(__i386__)
 
-bool HasAvx2() { return __builtin_cpu_supports("avx2"); }
+bool HasAvx2() { return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma"); }
+bool HasAvx512() {
+  return HasAvx2() && __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+         __builtin_cpu_supports("avx512dq");
+}
 
 const KernelSet& KernelsFor(VectorWidth width) {
   switch (width) {
+    case VectorWidth::AVX512:
+      if (HasAvx512()) return fast::Avx512Kernels();
+      [[fallthrough]];
     case VectorWidth::AVX2:
       if (HasAvx2()) return fast::Avx2Kernels();
       return fast::Sse2Kernels();
@@ -371,8 +395,9 @@ const KernelSet& KernelsFor(VectorWidth width) {
 }
 
 VectorWidthList Widths() {
-  VectorWidthList list{{VectorWidth::Scalar, VectorWidth::SSE2, VectorWidth::AVX2}, 2};
+  VectorWidthList list{{VectorWidth::Scalar, VectorWidth::SSE2, VectorWidth::AVX2, VectorWidth::AVX512}, 2};
   if (HasAvx2()) list.count = 3;
+  if (HasAvx512()) list.count = 4;
   return list;
 }
 
@@ -413,6 +438,8 @@ const char* VectorWidthName(VectorWidth width) {
       return "sse2";
     case VectorWidth::AVX2:
       return "avx2";
+    case VectorWidth::AVX512:
+      return "avx512";
     case VectorWidth::NEON:
       return "neon";
   }

@@ -13,12 +13,14 @@
 namespace lenstrove {
 
 // The register widths the loop can compute with. SSE2 is part of every x86-64
-// processor; AVX2 is used only where the running processor reports it. NEON
+// processor; AVX2 and AVX-512 are used only where the running processor
+// reports them. NEON
 // is part of every 64-bit ARM processor.
 enum class VectorWidth {
   Scalar,  // one pixel at a time, through the stage functions
   SSE2,    // four channels of one kind at a time
   AVX2,    // eight
+  AVX512,  // sixteen
   NEON,    // four
 };
 
@@ -27,7 +29,7 @@ const char* VectorWidthName(VectorWidth width);
 // The widths this machine can run, narrowest first. A fixed list rather than
 // a container: nothing in the module may allocate or throw outside a render.
 struct VectorWidthList {
-  VectorWidth widths[3];
+  VectorWidth widths[4];
   size_t count = 0;
   const VectorWidth* begin() const { return widths; }
   const VectorWidth* end() const { return widths + count; }

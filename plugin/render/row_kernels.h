@@ -15,22 +15,6 @@ namespace fast {
 
 enum class ColourOp { None, FalseColor, Legalize };
 
-// What a run has to do; the same for every pixel of it.
-struct RunRecipe {
-  ColourOp op = ColourOp::None;
-  bool crop = false;      // the row is a bar row: darken, maybe make opaque
-  float factor = 1.0f;    // the bar darkening factor, as the crop stage computes it
-  bool alphaOne = false;  // bars are opaque (alpha set to 1 on bar rows)
-  const FrameGeometry* geometry = nullptr;
-  const RenderSettings* settings = nullptr;
-  // Byte images in false colour: the stored red, green and blue bytes (alpha
-  // byte zero) of each luma bucket's band colour, zero for the gray buckets,
-  // outside bar rows [0] and on them [1]; see FalseColorBucketSlot.
-  uint32_t falseColorBucketBytes[2][8] = {};
-  // Legal levels outside bars may take LegalByteByFormula (checked per render).
-  bool legalBytesByFormula = false;
-};
-
 // Legal levels on a byte b, read as b / 255, remapped and written back,
 // comes out as 16 + floor(219 b / 255) for every b: the stage's rounding
 // never carries a value across an integer. With x = 219 b + 16 * 255 that is
@@ -50,12 +34,49 @@ constexpr int kFalseColorBuckets = 8;
 constexpr int FalseColorBucketSlot(int bucket) { return -bucket & 7; }
 // The band each bucket paints, or -1 where it stays gray.
 constexpr int kFalseColorBucketBand[kFalseColorBuckets] = {0, 1, -1, 2, -1, 3, -1, 4};
+// The bits a luma's bits must exceed to lie at or above each band edge, in
+// no particular order: for an edge the band includes that is the edge's
+// bits less one, for one it does not the edge's own bits. For lumas that are
+// neither negative nor NaN, integer order of the bits is float order.
+constexpr int kFalseColorEdges = kFalseColorBuckets - 1;
+void FalseColorEdgeBits(int32_t bits[kFalseColorEdges]);
+
+// Widths with a 32-entry lookup in one instruction find the bucket without
+// the seven comparisons: cut the luma range into cells of 1/32 (the last
+// takes everything above 31/32), and since no cell holds more than one
+// edge, a luma's bucket is the number of edges below its cell plus one if it
+// passes the cell's own edge. Both are looked up by cell.
+constexpr int kFalseColorCells = 32;
+struct FalseColorCells {
+  int32_t edgeBits[kFalseColorCells] = {};   // what to exceed; INT32_MAX for a cell without an edge
+  int32_t minusBase[kFalseColorCells] = {};  // minus the bucket at the cell's low end
+};
+// False if some cell holds two edges, which the band edges never do.
+bool MakeFalseColorCells(FalseColorCells& cells);
+
 // What a bucket's luma is multiplied by on its way to a gray level byte:
 // 255 in the slots of the gray buckets, 0 elsewhere (the band colour then
 // fills in).
 constexpr float kFalseColorGrayScale[kFalseColorBuckets] = {
     0, 0, 255, 0, 255, 0, 255, 0,  // slots of buckets 0, 7, 6, 5, 4, 3, 2, 1
 };
+// What a run has to do; the same for every pixel of it.
+struct RunRecipe {
+  ColourOp op = ColourOp::None;
+  bool crop = false;      // the row is a bar row: darken, maybe make opaque
+  float factor = 1.0f;    // the bar darkening factor, as the crop stage computes it
+  bool alphaOne = false;  // bars are opaque (alpha set to 1 on bar rows)
+  const FrameGeometry* geometry = nullptr;
+  const RenderSettings* settings = nullptr;
+  // Byte images in false colour: the stored red, green and blue bytes (alpha
+  // byte zero) of each luma bucket's band colour, zero for the gray buckets,
+  // outside bar rows [0] and on them [1]; see FalseColorBucketSlot.
+  uint32_t falseColorBucketBytes[2][8] = {};
+  FalseColorCells falseColorCells;
+  // Legal levels outside bars may take LegalByteByFormula (checked per render).
+  bool legalBytesByFormula = false;
+};
+
 // Writes count pixels from source to output; x and y are the first pixel's
 // coordinates. With stream set the kernel may bypass the cache for its stores
 // (the caller issues the closing store fence).
@@ -80,6 +101,7 @@ constexpr float kByteRepeatScale = 0x1p-24f;
 const KernelSet& ScalarKernels();
 const KernelSet& Sse2Kernels();
 const KernelSet& Avx2Kernels();
+const KernelSet& Avx512Kernels();
 const KernelSet& NeonKernels();
 
 // Pixel by pixel through the stage functions themselves: the scalar width,

@@ -14,7 +14,7 @@ namespace lenstrove {
 namespace fast {
 namespace {
 
-#define LS_TARGET __attribute__((target("avx2")))
+#define LS_TARGET __attribute__((target("avx2,fma")))
 
 using VF = __m256;
 using VI = __m256i;
@@ -24,6 +24,7 @@ constexpr size_t kVectorBytes = 32;
 LS_TARGET inline VF FSet1(float v) { return _mm256_set1_ps(v); }
 LS_TARGET inline VF FAdd(VF a, VF b) { return _mm256_add_ps(a, b); }
 LS_TARGET inline VF FMul(VF a, VF b) { return _mm256_mul_ps(a, b); }
+LS_TARGET inline VF FMulAddExactProduct(VF a, VF b, VF c) { return _mm256_fmadd_ps(a, b, c); }
 LS_TARGET inline VF FMin(VF a, VF b) { return _mm256_min_ps(a, b); }
 LS_TARGET inline VF FMax(VF a, VF b) { return _mm256_max_ps(a, b); }
 LS_TARGET inline VF FAnd(VF a, VF b) { return _mm256_and_ps(a, b); }
@@ -42,6 +43,8 @@ LS_TARGET inline VI IAnd(VI a, VI b) { return _mm256_and_si256(a, b); }
 LS_TARGET inline VI IOr(VI a, VI b) { return _mm256_or_si256(a, b); }
 LS_TARGET inline VI IAdd(VI a, VI b) { return _mm256_add_epi32(a, b); }
 LS_TARGET inline VI ICmpGT(VI a, VI b) { return _mm256_cmpgt_epi32(a, b); }
+// acc - 1 in the lanes where a > b: a comparison answers -1 where true.
+LS_TARGET inline VI IDecrementWhereGreater(VI acc, VI a, VI b) { return IAdd(acc, ICmpGT(a, b)); }
 // Bytes to 16-bit lanes and back; both work within 128-bit halves, so a
 // widen followed by a narrow keeps every byte in its place.
 LS_TARGET inline VI IWidenLow(VI a) { return _mm256_unpacklo_epi8(a, _mm256_setzero_si256()); }

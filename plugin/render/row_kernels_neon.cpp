@@ -30,6 +30,7 @@ inline VI FAsInt(VF a) { return vreinterpretq_u32_f32(a); }
 inline VF FSet1(float v) { return vdupq_n_f32(v); }
 inline VF FAdd(VF a, VF b) { return vaddq_f32(a, b); }
 inline VF FMul(VF a, VF b) { return vmulq_f32(a, b); }
+inline VF FMulAddExactProduct(VF a, VF b, VF c) { return FAdd(FMul(a, b), c); }
 inline VF FDiv(VF a, VF b) { return vdivq_f32(a, b); }
 inline VF FMin(VF a, VF b) { return vbslq_f32(vcltq_f32(a, b), a, b); }
 inline VF FMax(VF a, VF b) { return vbslq_f32(vcgtq_f32(a, b), a, b); }
@@ -65,6 +66,8 @@ inline void FStore(float* p, VF v) { vst1q_f32(p, v); }
 inline VI IAdd(VI a, VI b) { return vaddq_u32(a, b); }
 // Signed, as SSE2's: all ones where a > b.
 inline VI ICmpGT(VI a, VI b) { return vcgtq_s32(vreinterpretq_s32_u32(a), vreinterpretq_s32_u32(b)); }
+// acc - 1 in the lanes where a > b: a comparison answers -1 where true.
+inline VI IDecrementWhereGreater(VI acc, VI a, VI b) { return IAdd(acc, ICmpGT(a, b)); }
 
 // Bytes to 16-bit lanes and back, saturating as SSE2's pack does.
 inline uint8x16_t AsBytes(VI a) { return vreinterpretq_u8_u32(a); }

@@ -1,4 +1,5 @@
 #include <cstring>
+#include <limits>
 
 #include "render/pixel_format.h"
 #include "render/row_kernels.h"
@@ -56,6 +57,46 @@ void StageRunFloat(const RunRecipe& recipe, const unsigned char* source, unsigne
 void StageReadBytes(const unsigned char* source, float* rgb, int32_t count) {
   for (int32_t i = 0; i < count; ++i)
     for (int c = 0; c < 3; ++c) rgb[i * 3 + c] = PixelFormat<PixelLayout::ByteRGBA>::ToChannel(source[i * 4 + c]);
+}
+
+namespace {
+
+int32_t FloatBits(float f) {
+  int32_t bits;
+  std::memcpy(&bits, &f, sizeof bits);
+  return bits;
+}
+
+}  // namespace
+
+void FalseColorEdgeBits(int32_t bits[kFalseColorEdges]) {
+  const float atOrAbove[] = {color::kPurpleBelow, color::kBlueBelow, color::kGreenFrom, color::kPinkFrom};
+  const float above[] = {color::kGreenTo, color::kPinkTo, color::kRedAbove};
+  for (int i = 0; i < 4; ++i) bits[i] = FloatBits(atOrAbove[i]) - 1;
+  for (int i = 0; i < 3; ++i) bits[4 + i] = FloatBits(above[i]);
+}
+
+bool MakeFalseColorCells(FalseColorCells& cells) {
+  int32_t edges[kFalseColorEdges];
+  FalseColorEdgeBits(edges);
+  for (int cell = 0; cell < kFalseColorCells; ++cell) {
+    const int32_t low = FloatBits(static_cast<float>(cell) / kFalseColorCells);
+    const int32_t high = cell + 1 < kFalseColorCells ? FloatBits(static_cast<float>(cell + 1) / kFalseColorCells)
+                                                     : std::numeric_limits<int32_t>::max();
+    int below = 0, inside = 0;
+    cells.edgeBits[cell] = std::numeric_limits<int32_t>::max();
+    for (int32_t edge : edges) {
+      if (edge < low) {
+        ++below;
+      } else if (edge < high) {
+        ++inside;
+        cells.edgeBits[cell] = edge;
+      }
+    }
+    cells.minusBase[cell] = -below;
+    if (inside > 1) return false;
+  }
+  return true;
 }
 
 const KernelSet& ScalarKernels() {

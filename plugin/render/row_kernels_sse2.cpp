@@ -22,6 +22,7 @@ constexpr size_t kVectorBytes = 16;
 inline VF FSet1(float v) { return _mm_set1_ps(v); }
 inline VF FAdd(VF a, VF b) { return _mm_add_ps(a, b); }
 inline VF FMul(VF a, VF b) { return _mm_mul_ps(a, b); }
+inline VF FMulAddExactProduct(VF a, VF b, VF c) { return FAdd(FMul(a, b), c); }
 inline VF FMin(VF a, VF b) { return _mm_min_ps(a, b); }
 inline VF FMax(VF a, VF b) { return _mm_max_ps(a, b); }
 inline VF FAnd(VF a, VF b) { return _mm_and_ps(a, b); }
@@ -40,6 +41,8 @@ inline VI IAnd(VI a, VI b) { return _mm_and_si128(a, b); }
 inline VI IOr(VI a, VI b) { return _mm_or_si128(a, b); }
 inline VI IAdd(VI a, VI b) { return _mm_add_epi32(a, b); }
 inline VI ICmpGT(VI a, VI b) { return _mm_cmpgt_epi32(a, b); }
+// acc - 1 in the lanes where a > b: a comparison answers -1 where true.
+inline VI IDecrementWhereGreater(VI acc, VI a, VI b) { return IAdd(acc, ICmpGT(a, b)); }
 inline VI IWidenLow(VI a) { return _mm_unpacklo_epi8(a, _mm_setzero_si128()); }
 inline VI IWidenHigh(VI a) { return _mm_unpackhi_epi8(a, _mm_setzero_si128()); }
 inline VI INarrow(VI low, VI high) { return _mm_packus_epi16(low, high); }

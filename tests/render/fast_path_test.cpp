@@ -20,6 +20,7 @@
 #include "render/pixel_format.h"
 #include "render/pixel_loop.h"
 #include "render/render_settings.h"
+#include "render/row_kernels.h"
 
 namespace lenstrove {
 namespace {
@@ -256,9 +257,26 @@ TEST(FastPathTest, ListsTheWidthsThisMachineRuns) {
   EXPECT_EQ(widths.size(), 2u);
 #else
   EXPECT_EQ(widths[1], VectorWidth::SSE2);
-  const bool avx2 = __builtin_cpu_supports("avx2");
-  EXPECT_EQ(widths.size(), avx2 ? 3u : 2u);
+  const bool avx2 = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+  const bool avx512 = avx2 && __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+                      __builtin_cpu_supports("avx512dq");
+  EXPECT_EQ(widths.size(), 2u + avx2 + avx512);
+  if (avx512) {
+    EXPECT_EQ(widths[3], VectorWidth::AVX512);
+  }
 #endif
+}
+
+// The widest kernels find a luma's false-colour bucket by its cell of 1/32,
+// which is only right while no cell holds two band edges.
+TEST(FastPathTest, NoFalseColourCellHoldsTwoEdges) {
+  fast::FalseColorCells cells;
+  EXPECT_TRUE(fast::MakeFalseColorCells(cells));
+  int edges = 0;
+  for (int32_t bits : cells.edgeBits) edges += bits != std::numeric_limits<int32_t>::max();
+  EXPECT_EQ(edges, fast::kFalseColorEdges);
+  EXPECT_EQ(cells.minusBase[0], 0);
+  EXPECT_EQ(cells.minusBase[fast::kFalseColorCells - 1], -fast::kFalseColorEdges);
 }
 
 // Byte images: every red and green value against each other for a spread of
