@@ -229,19 +229,48 @@ std::string Preferred(const host::ClipPreferences& preferences, const char* clip
   return wanted.empty() ? fallback : wanted;
 }
 
+const char* PremultiplicationName(AlphaMode mode) {
+  switch (mode) {
+    case AlphaMode::Straight:
+      return kOfxImageUnPreMultiplied;
+    case AlphaMode::Premultiplied:
+      return kOfxImagePreMultiplied;
+    case AlphaMode::Opaque:
+      break;
+  }
+  return kOfxImageOpaque;
+}
+
+// What the plug-in asked for a picture: its depth, its components and how
+// its colour stands to its alpha.
+struct WantedFormat {
+  std::string depth, components;
+  host::AlphaChange alpha = host::AlphaChange::kNone;  // from the file's way to the plug-in's
+  std::string premultiplication;                      // the plug-in's way, as OpenFX names it
+};
+
 // The file's picture as the plug-in asked for it: the picture itself when
 // it already is that, else a converted copy in `converted`.
-host::Image* InFormat(host::Image& file, const std::string& depth, const std::string& components,
-                      std::optional<host::Image>& converted, bool copyPixels) {
+host::Image* InFormat(host::Image& file, const WantedFormat& wanted, std::optional<host::Image>& converted,
+                      bool copyPixels) {
+  const std::string& depth = wanted.depth;
+  const std::string& components = wanted.components;
   const std::string fileDepth = StringProperty(file.Properties(), kOfxImageEffectPropPixelDepth);
-  if (depth == fileDepth && components == kOfxImageComponentRGBA) return &file;
+  file.Properties().Set(kOfxImageEffectPropPreMultiplication, 0, wanted.premultiplication);
+  if (depth == fileDepth && components == kOfxImageComponentRGBA && wanted.alpha == host::AlphaChange::kNone)
+    return &file;
   if (!host::ConvertibleDepth(depth))
     throw std::runtime_error("cannot convert pictures to depth " + ShortName(depth, "OfxBitDepth"));
   converted.emplace(file.Bounds(), depth, components);
   // The copy stands for the same picture: the same frame.
   if (const host::Property* frame = file.Properties().Lookup(kOfxImagePropRegionOfDefinition))
     converted->Properties().SetN(kOfxImagePropRegionOfDefinition, frame->type, frame->values);
-  if (copyPixels) host::ConvertPixels(file, *converted);
+  if (components == kOfxImageComponentRGBA)
+    converted->Properties().Set(kOfxImageEffectPropPreMultiplication, 0, wanted.premultiplication);
+  if (copyPixels) {
+    host::ConvertPixels(file, *converted);
+    host::ChangeAlpha(*converted, wanted.alpha);
+  }
   return &*converted;
 }
 
@@ -286,25 +315,39 @@ class HostInstance : public EffectInstance {
       // What the host offers by default is the file's own format.
       SetClip(kOfxImageEffectSimpleSourceClipName, &sourceFile, fileDepth);
       SetClip(kOfxImageEffectOutputClipName, &outputFile, fileDepth);
-      if (!preferences_) askPreferences();
+      const std::string filePremultiplication = PremultiplicationName(source.alphaMode);
+      if (!preferences_ || askedWith_ != filePremultiplication) askPreferences(filePremultiplication);
       std::optional<host::Image> sourceConverted, outputConverted;
-      sourceDepth_ =
-          Preferred(*preferences_, kOfxImageEffectSimpleSourceClipName, fileDepth, &host::ClipPreference::depth);
-      sourceComponents_ = Preferred(*preferences_, kOfxImageEffectSimpleSourceClipName, kOfxImageComponentRGBA,
-                                    &host::ClipPreference::components);
+      const host::AlphaChange alpha =
+          host::AlphaChangeBetween(filePremultiplication, preferences_->output_premultiplication);
+      const std::string pluginPremultiplication =
+          alpha == host::AlphaChange::kNone ? filePremultiplication : preferences_->output_premultiplication;
+      sourceWanted_ = {
+          Preferred(*preferences_, kOfxImageEffectSimpleSourceClipName, fileDepth, &host::ClipPreference::depth),
+          Preferred(*preferences_, kOfxImageEffectSimpleSourceClipName, kOfxImageComponentRGBA,
+                    &host::ClipPreference::components),
+          alpha, pluginPremultiplication};
       fileDepth_ = source.depth;
-      host::Image* sourceImage = InFormat(sourceFile, sourceDepth_, sourceComponents_, sourceConverted, true);
-      host::Image* outputImage = InFormat(
-          outputFile, Preferred(*preferences_, kOfxImageEffectOutputClipName, fileDepth, &host::ClipPreference::depth),
+      host::Image* sourceImage = InFormat(sourceFile, sourceWanted_, sourceConverted, true);
+      const WantedFormat outputWanted{
+          Preferred(*preferences_, kOfxImageEffectOutputClipName, fileDepth, &host::ClipPreference::depth),
           Preferred(*preferences_, kOfxImageEffectOutputClipName, kOfxImageComponentRGBA,
                     &host::ClipPreference::components),
-          outputConverted, false);
+          alpha, pluginPremultiplication};
+      host::Image* outputImage = InFormat(outputFile, outputWanted, outputConverted, false);
       SetClip(kOfxImageEffectSimpleSourceClipName, sourceImage, fileDepth, [this, time, sourceImage](OfxTime at) {
         return at == time ? sourceImage : otherFrame(at);
       });
+      effect_.FindClip(kOfxImageEffectSimpleSourceClipName)
+          ->Properties()
+          .Set(kOfxImageEffectPropPreMultiplication, 0, pluginPremultiplication);
       SetClip(kOfxImageEffectOutputClipName, outputImage, fileDepth);
       renderFrame(time, windows, *outputImage);
-      if (outputConverted) host::ConvertPixels(*outputConverted, outputFile);
+      if (outputConverted) {
+        // Back to the file's own way, then its depth and components.
+        host::ChangeAlpha(*outputConverted, host::Inverse(alpha));
+        host::ConvertPixels(*outputConverted, outputFile);
+      }
     } catch (const host::PluginError& error) {
       DetachClips();
       throw std::runtime_error(PluginFailure(plugin_.Identifier(), error));
@@ -316,10 +359,16 @@ class HostInstance : public EffectInstance {
   }
 
  private:
-  void askPreferences() {
+  // The host offers the file's premultiplication as the default, so the
+  // answer depends on it as well as on the parameters.
+  void askPreferences(const std::string& filePremultiplication) {
+    if (host::Clip* clip = effect_.FindClip(kOfxImageEffectSimpleSourceClipName))
+      clip->Properties().Set(kOfxImageEffectPropPreMultiplication, 0, filePremultiplication);
     host::ClipPreferences preferences;
     plugin_.GetClipPreferences(effect_, &preferences).Check();
+    if (preferences.output_premultiplication.empty()) preferences.output_premultiplication = filePremultiplication;
     preferences_ = preferences;
+    askedWith_ = filePremultiplication;
     if (host::Clip* clip = effect_.FindClip(kOfxImageEffectOutputClipName))
       clip->Properties().Set(kOfxImageEffectPropPreMultiplication, 0, preferences.output_premultiplication);
   }
@@ -385,8 +434,7 @@ class HostInstance : public EffectInstance {
       borrowed->picture = reader_(at, fileDepth_);
       if (!borrowed->picture) return nullptr;
       borrowed->wrapped = std::make_unique<host::Image>(WrapFileImage(*borrowed->picture));
-      host::Image* image =
-          InFormat(*borrowed->wrapped, sourceDepth_, sourceComponents_, borrowed->converted, true);
+      host::Image* image = InFormat(*borrowed->wrapped, sourceWanted_, borrowed->converted, true);
       borrowed_.push_back(std::move(borrowed));
       return image;
     } catch (const std::exception& error) {
@@ -429,7 +477,8 @@ class HostInstance : public EffectInstance {
   std::optional<host::ClipPreferences> preferences_;
   FrameReader reader_;
   PixelDepth fileDepth_ = PixelDepth::Byte;
-  std::string sourceDepth_, sourceComponents_;
+  std::string askedWith_;  // the file premultiplication the preferences were asked with
+  WantedFormat sourceWanted_;
   std::mutex borrowedMutex_;
   std::vector<std::unique_ptr<Borrowed>> borrowed_;
   host::Plugin& plugin_;
