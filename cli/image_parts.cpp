@@ -356,7 +356,7 @@ class RenderedPartBuilder {
       SetWindows(part_.header, written, display);
       return;
     }
-    if (!display.contains(data))
+    if (!display.contains(written))
       warnings.push_back("warning: " + format_.name +
                          " cannot hold a data window: pixels outside the display window are not written");
     SetWindows(part_.header, {0, 0, display.width, display.height}, {0, 0, display.width, display.height});

@@ -2,10 +2,13 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cfloat>
+#include <cmath>
 #include <climits>
 #include <filesystem>
 #include <mutex>
+#include <sstream>
 #include <stdexcept>
 #include <system_error>
 
@@ -274,6 +277,74 @@ host::Image* InFormat(host::Image& file, const WantedFormat& wanted, std::option
   return &*converted;
 }
 
+// ---- regions of definition ---------------------------------------------------
+
+bool SameRect(const OfxRectI& a, const OfxRectI& b) {
+  return a.x1 == b.x1 && a.y1 == b.y1 && a.x2 == b.x2 && a.y2 == b.y2;
+}
+
+std::string RectText(const OfxRectD& r) {
+  std::ostringstream text;
+  text << "(" << r.x1 << ", " << r.y1 << ")-(" << r.x2 << ", " << r.y2 << ")";
+  return text.str();
+}
+
+// The pixels a region touches. Regions beyond 2^30 pixels from the origin
+// are refused before they reach int arithmetic.
+OfxRectI WholePixels(const OfxRectD& region, const std::string& identifier) {
+  const auto refuse = [&](const std::string& why) {
+    return std::runtime_error("plug-in '" + identifier + "' answered a region of definition of " + RectText(region) +
+                              ", which " + why);
+  };
+  constexpr double kFarthest = 1 << 30;
+  for (const double edge : {region.x1, region.y1, region.x2, region.y2}) {
+    if (!std::isfinite(edge)) throw refuse("is not finite");
+    if (std::fabs(edge) > kFarthest) throw refuse("lies too far out to hold in pixels");
+  }
+  const OfxRectI pixels{static_cast<int>(std::floor(region.x1)), static_cast<int>(std::floor(region.y1)),
+                        static_cast<int>(std::ceil(region.x2)), static_cast<int>(std::ceil(region.y2))};
+  if (pixels.x1 >= pixels.x2 || pixels.y1 >= pixels.y2) throw refuse("is empty");
+  return pixels;
+}
+
+// Makes `output` (of the size `whole`) cover `covered` instead, both in
+// OpenFX coordinates, blank; its display window stays.
+void Regrow(RgbaImage& output, const OfxRectI& whole, const OfxRectI& covered) {
+  RgbaImage grown(covered.x2 - covered.x1, covered.y2 - covered.y1, output.depth);
+  grown.display = output.display;
+  grown.alphaMode = output.alphaMode;
+  grown.x = output.x + (covered.x1 - whole.x1);
+  grown.y = output.y + (whole.y2 - covered.y2);  // file rows count down from the top
+  CheckImageFitsOfx(grown);
+  output = std::move(grown);
+}
+
+// Windows count from the picture's own corner, which sits where the data
+// window lies within the display window. When the plug-in's region is not
+// the picture's, each window's edges are carried over to the region in
+// proportion, so the windows still cover it once.
+std::vector<OfxRectI> RenderRects(const std::vector<RenderWindow>& windows, const OfxRectI& whole,
+                                  const OfxRectI& region) {
+  const bool same = SameRect(whole, region);
+  // An edge `edge` pixels into the picture, that far into the region in proportion.
+  const auto along = [](int edge, std::int64_t fromSize, int to, std::int64_t toSize) {
+    return static_cast<int>(to + edge * toSize / std::max<std::int64_t>(1, fromSize));
+  };
+  std::vector<OfxRectI> rects;
+  for (const RenderWindow& w : windows) {
+    if (same) {
+      rects.push_back({whole.x1 + w.x1, whole.y1 + w.y1, whole.x1 + w.x2, whole.y1 + w.y2});
+      continue;
+    }
+    const std::int64_t wholeWidth = std::int64_t{whole.x2} - whole.x1, wholeHeight = std::int64_t{whole.y2} - whole.y1;
+    const std::int64_t width = std::int64_t{region.x2} - region.x1, height = std::int64_t{region.y2} - region.y1;
+    const OfxRectI rect{along(w.x1, wholeWidth, region.x1, width), along(w.y1, wholeHeight, region.y1, height),
+                        along(w.x2, wholeWidth, region.x1, width), along(w.y2, wholeHeight, region.y1, height)};
+    if (rect.x1 < rect.x2 && rect.y1 < rect.y2) rects.push_back(rect);
+  }
+  return rects;
+}
+
 // ---- the session objects --------------------------------------------------
 
 class HostInstance : public EffectInstance {
@@ -297,6 +368,8 @@ class HostInstance : public EffectInstance {
 
   void setFrameReader(FrameReader reader) override { reader_ = std::move(reader); }
 
+  void setOutputPixelLimit(std::int64_t pixelLimit) override { outputPixelLimit_ = pixelLimit; }
+
   void setProgressListener(std::function<void(double)> listener) override {
     effect_.SetProgressListener(std::move(listener));
   }
@@ -309,12 +382,12 @@ class HostInstance : public EffectInstance {
               const std::vector<RenderWindow>& windows) override {
     CheckImageFitsOfx(source);
     host::Image sourceFile = WrapFileImage(source);
-    host::Image outputFile = WrapFileImage(output);
     try {
       const std::string fileDepth = DepthName(source.depth);
-      // What the host offers by default is the file's own format.
+      // What the host offers by default is the file's own format, for the
+      // output as for the source.
       SetClip(kOfxImageEffectSimpleSourceClipName, &sourceFile, fileDepth);
-      SetClip(kOfxImageEffectOutputClipName, &outputFile, fileDepth);
+      SetClip(kOfxImageEffectOutputClipName, &sourceFile, fileDepth);
       const std::string filePremultiplication = PremultiplicationName(source.alphaMode);
       if (!preferences_ || askedWith_ != filePremultiplication) askPreferences(filePremultiplication);
       std::optional<host::Image> sourceConverted, outputConverted;
@@ -329,20 +402,23 @@ class HostInstance : public EffectInstance {
           alpha, pluginPremultiplication};
       fileDepth_ = source.depth;
       host::Image* sourceImage = InFormat(sourceFile, sourceWanted_, sourceConverted, true);
-      const WantedFormat outputWanted{
-          Preferred(*preferences_, kOfxImageEffectOutputClipName, fileDepth, &host::ClipPreference::depth),
-          Preferred(*preferences_, kOfxImageEffectOutputClipName, kOfxImageComponentRGBA,
-                    &host::ClipPreference::components),
-          alpha, pluginPremultiplication};
-      host::Image* outputImage = InFormat(outputFile, outputWanted, outputConverted, false);
       SetClip(kOfxImageEffectSimpleSourceClipName, sourceImage, fileDepth, [this, time, sourceImage](OfxTime at) {
         return at == time ? sourceImage : otherFrame(at);
       });
       effect_.FindClip(kOfxImageEffectSimpleSourceClipName)
           ->Properties()
           .Set(kOfxImageEffectPropPreMultiplication, 0, pluginPremultiplication);
+      const OfxRectI whole = sourceFile.Bounds();
+      const OfxRectI region = definedRegion(time, whole, output);
+      host::Image outputFile = WrapFileImage(output);
+      const WantedFormat outputWanted{
+          Preferred(*preferences_, kOfxImageEffectOutputClipName, fileDepth, &host::ClipPreference::depth),
+          Preferred(*preferences_, kOfxImageEffectOutputClipName, kOfxImageComponentRGBA,
+                    &host::ClipPreference::components),
+          alpha, pluginPremultiplication};
+      host::Image* outputImage = InFormat(outputFile, outputWanted, outputConverted, false);
       SetClip(kOfxImageEffectOutputClipName, outputImage, fileDepth);
-      renderFrame(time, windows, *outputImage);
+      renderFrame(time, RenderRects(windows, whole, region), region, *outputImage);
       if (outputConverted) {
         // Back to the file's own way, then its depth and components.
         host::ChangeAlpha(*outputConverted, host::Inverse(alpha));
@@ -373,24 +449,41 @@ class HostInstance : public EffectInstance {
       clip->Properties().Set(kOfxImageEffectPropPreMultiplication, 0, preferences.output_premultiplication);
   }
 
-  void renderFrame(double time, const std::vector<RenderWindow>& windows, host::Image& outputImage) {
-    const OfxRectI whole = outputImage.Bounds();
-    OfxRectD region{double(whole.x1), double(whole.y1), double(whole.x2), double(whole.y2)};
-    plugin_.GetRegionOfDefinition(effect_, time, &region).Check();
+  // The plug-in's region of definition in whole pixels. The source's
+  // region is offered as the default; when the output may follow another
+  // answer, `output` is regrown to cover it as well as the source, and
+  // pixels outside the region stay transparent black.
+  OfxRectI definedRegion(double time, const OfxRectI& whole, RgbaImage& output) {
+    OfxRectD answer{double(whole.x1), double(whole.y1), double(whole.x2), double(whole.y2)};
+    plugin_.GetRegionOfDefinition(effect_, time, &answer).Check();
+    if (outputPixelLimit_ == 0) return whole;
+    const OfxRectI region = WholePixels(answer, plugin_.Identifier());
+    if (SameRect(region, whole)) return whole;
+    const OfxRectI covered = {std::min(region.x1, whole.x1), std::min(region.y1, whole.y1),
+                              std::max(region.x2, whole.x2), std::max(region.y2, whole.y2)};
+    const std::int64_t pixels =
+        (std::int64_t{covered.x2} - covered.x1) * (std::int64_t{covered.y2} - covered.y1);
+    if (pixels > outputPixelLimit_)
+      throw std::runtime_error("plug-in '" + plugin_.Identifier() + "' answered a region of definition of " +
+                               RectText(answer) + ", which with the source covers " + std::to_string(pixels) +
+                               " pixels, above the limit of " + std::to_string(outputPixelLimit_) +
+                               " pixels (raise it with --max-pixels)");
+    if (!SameRect(covered, whole)) Regrow(output, whole, covered);
+    return region;
+  }
+
+  void renderFrame(double time, const std::vector<OfxRectI>& rects, const OfxRectI& region,
+                   host::Image& outputImage) {
+    const OfxRectD regionD{double(region.x1), double(region.y1), double(region.x2), double(region.y2)};
     std::vector<std::pair<std::string, OfxRectD>> regions;
-    plugin_.GetRegionsOfInterest(effect_, time, region, &regions).Check();
+    plugin_.GetRegionsOfInterest(effect_, time, regionD, &regions).Check();
     std::vector<std::pair<std::string, OfxRangeD>> frames;
     plugin_.GetFramesNeeded(effect_, time, &frames).Check();
     std::optional<host::Identity> identity;
-    plugin_.IsIdentity(effect_, {time, whole}, &identity).Check();
+    plugin_.IsIdentity(effect_, {time, region}, &identity).Check();
     if (identity) return copyIdentity(*identity, outputImage);
-    // Windows count from the picture's own corner, which sits where the
-    // data window lies within the display window.
-    std::vector<OfxRectI> rects;
-    for (const RenderWindow& w : windows)
-      rects.push_back({whole.x1 + w.x1, whole.y1 + w.y1, whole.x1 + w.x2, whole.y1 + w.y2});
     plugin_.BeginSequenceRender(effect_, {time, time}, false).Check();
-    const host::ActionResult rendered = plugin_.RenderWindows(effect_, {time, whole}, rects, true);
+    const host::ActionResult rendered = plugin_.RenderWindows(effect_, {time, region}, rects, true);
     plugin_.EndSequenceRender(effect_, {time, time}, false).Check();
     rendered.Check();
   }
@@ -476,6 +569,7 @@ class HostInstance : public EffectInstance {
 
   std::optional<host::ClipPreferences> preferences_;
   FrameReader reader_;
+  std::int64_t outputPixelLimit_ = 0;  // 0: the output keeps the source's size
   PixelDepth fileDepth_ = PixelDepth::Byte;
   std::string askedWith_;  // the file premultiplication the preferences were asked with
   WantedFormat sourceWanted_;

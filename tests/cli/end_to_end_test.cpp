@@ -415,6 +415,45 @@ TEST_F(Lenstrove, APluginGetsItsSourcePremultipliedOrStraightAsItAsks) {
   }
 }
 
+// The output follows the plug-in's region of definition: grown by two
+// pixels, the file's data window grows with it and its frame stays.
+TEST_F(Lenstrove, APluginsRegionOfDefinitionSizesTheOutput) {
+  auto sample = [](int x, int y, int c) { return c == 3 ? 1.0f : (x + 10 * y + 100 * c) / 1000.0f; };
+  WritePicture(path("in.exr"), 6, 4, 4, OIIO::TypeDesc::FLOAT, sample);
+  auto run = [&](const std::string& out, const std::string& grow) {
+    return render({path("in.exr"), path(out), "-p", "org.lenstrove.tests.SuiteUser", "-t", "3", "Grow=" + grow},
+                  LENSTROVE_TEST_PLUGIN_DIR);
+  };
+  const CommandResult grown = run("grown.exr", "2");
+  ASSERT_EQ(grown.exitCode, 0) << grown.err;
+  auto in = OIIO::ImageInput::open(path("grown.exr"));
+  ASSERT_TRUE(in);
+  const OIIO::ImageSpec header = in->spec();
+  EXPECT_EQ(std::vector<int>({header.x, header.y, header.width, header.height}), std::vector<int>({-2, -2, 10, 8}));
+  EXPECT_EQ(std::vector<int>({header.full_x, header.full_y, header.full_width, header.full_height}),
+            std::vector<int>({0, 0, 6, 4}));
+  std::vector<float> samples(static_cast<std::size_t>(10 * 8 * 4));
+  ASSERT_TRUE(in->read_image(0, 0, 0, 4, OIIO::TypeDesc::FLOAT, samples.data()));
+  for (int y = -2; y < 6; ++y) {
+    for (int x = -2; x < 8; ++x) {
+      const bool source = x >= 0 && x < 6 && y >= 0 && y < 4;
+      for (int c = 0; c < 4; ++c) {
+        const float expected = source ? sample(x, y, c) : c == 3 ? 1.0f : 0.0f;
+        ASSERT_EQ(samples[static_cast<std::size_t>(((y + 2) * 10 + x + 2) * 4 + c)], expected) << x << "," << y;
+      }
+    }
+  }
+  const CommandResult empty = run("empty.exr", "-3");
+  EXPECT_EQ(empty.exitCode, 1);
+  EXPECT_NE(empty.err.find("answered a region of definition of (3, 3)-(3, 1), which is empty"), std::string::npos)
+      << empty.err;
+  const CommandResult huge = run("huge.exr", "100000");
+  EXPECT_EQ(huge.exitCode, 1);
+  EXPECT_NE(huge.err.find("above the limit of 100000000 pixels (raise it with --max-pixels)"), std::string::npos)
+      << huge.err;
+  EXPECT_FALSE(fs::exists(path("empty.exr")) || fs::exists(path("huge.exr")));
+}
+
 TEST_F(Lenstrove, AnErrorMessagePostedDuringARenderFailsItWithTheMessage) {
   fs::copy_file(kData + "/coffee.png", path("in.png"));
   const CommandResult r = render({path("in.png"), path("out.png"), "-p", "org.lenstrove.tests.SuiteUser",

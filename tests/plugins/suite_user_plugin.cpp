@@ -12,6 +12,9 @@
 //   Components  0 keep, 1 RGB, 2 Alpha
 //   Premultiply 0 keep, 1 premultiplied, 2 straight (clip preferences); the
 //               render fails when its source is not handed over that way
+//   Grow        N: answers the source's region of definition grown by N
+//               pixels on every side, and renders opaque black outside
+//               the source
 //   Identity    on: answers is identity with the source at the same time
 //   Complain    on: posts an error message while rendering
 //   Neighbour   N: scales the source at the frame N frames away instead
@@ -112,6 +115,7 @@ constexpr ParamDef kParams[] = {
     {kOfxParamTypePage, "Main"},         {kOfxParamTypeGroup, "Controls"},     {kOfxParamTypeDouble, "Gain"},
     {kOfxParamTypeInteger, "Depth"},     {kOfxParamTypeChoice, "Components"}, {kOfxParamTypeBoolean, "Identity"},
     {kOfxParamTypeBoolean, "Complain"},  {kOfxParamTypeInteger, "Neighbour"}, {kOfxParamTypeChoice, "Premultiply"},
+    {kOfxParamTypeInteger, "Grow"},
     {kOfxParamTypeRGBA, "Tint"},         {kOfxParamTypeRGB, "Lift"},
     {kOfxParamTypeDouble2D, "Centre"},   {kOfxParamTypeDouble3D, "Axis"},     {kOfxParamTypeInteger2D, "Size"},
     {kOfxParamTypeInteger3D, "Cells"},   {kOfxParamTypeString, "Note"},       {kOfxParamTypeCustom, "Curve"},
@@ -210,6 +214,23 @@ OfxStatus ClipPreferences(const void* handle, OfxPropertySetHandle out) {
   return kOfxStatOK;
 }
 
+OfxStatus RegionOfDefinition(const void* handle, OfxPropertySetHandle in, OfxPropertySetHandle out) {
+  OfxImageEffectHandle effect = Effect(handle);
+  double time = 0;
+  gProps->propGetDouble(in, kOfxPropTime, 0, &time);
+  const int grow = IntParam(effect, "Grow", time);
+  if (grow == 0) return kOfxStatReplyDefault;
+  OfxImageClipHandle source = nullptr;
+  OfxRectD region{};
+  if (gEffects->clipGetHandle(effect, "Source", &source, nullptr) != kOfxStatOK ||
+      gEffects->clipGetRegionOfDefinition(source, time, &region) != kOfxStatOK) {
+    return kOfxStatFailed;
+  }
+  const double grown[] = {region.x1 - grow, region.y1 - grow, region.x2 + grow, region.y2 + grow};
+  gProps->propSetDoubleN(out, kOfxImageEffectPropRegionOfDefinition, 4, grown);
+  return kOfxStatOK;
+}
+
 OfxStatus IsIdentity(const void* handle, OfxPropertySetHandle in, OfxPropertySetHandle out) {
   double time = 0;
   gProps->propGetDouble(in, kOfxPropTime, 0, &time);
@@ -300,6 +321,25 @@ void ScaleChannel(const char* in, char* out, int bytes, bool half, double gain) 
   }
 }
 
+bool Inside(const OfxRectI& bounds, int x, int y) {
+  return x >= bounds.x1 && x < bounds.x2 && y >= bounds.y1 && y < bounds.y2;
+}
+
+// Where the picture grew beyond its source: colour 0, alpha 1.
+void FillOpaqueBlack(char* out, const Picture& picture) {
+  const int bytes = picture.channelBytes;
+  std::memset(out, 0, static_cast<size_t>(picture.channels * bytes));
+  if (picture.channels == 3) return;
+  char* alpha = out + (picture.channels - 1) * bytes;
+  const uint16_t wide = picture.half ? 0x3c00 : 0xffff;
+  const float one = 1.0f;
+  if (bytes == 1) {
+    *alpha = static_cast<char>(0xff);
+  } else {
+    std::memcpy(alpha, bytes == 2 ? static_cast<const void*>(&wide) : static_cast<const void*>(&one), bytes);
+  }
+}
+
 void RenderRows(unsigned index, unsigned count, void* argument) {
   Job& job = *static_cast<Job*>(argument);
   unsigned self = 99;
@@ -311,8 +351,12 @@ void RenderRows(unsigned index, unsigned count, void* argument) {
   int bytes = job.output.channelBytes;
   for (int y = y1; y < y2; ++y) {
     for (int x = job.window.x1; x < job.window.x2; ++x) {
-      const char* in = Address(job.source, x, y);
       char* out = Address(job.output, x, y);
+      if (!Inside(job.source.bounds, x, y)) {
+        FillOpaqueBlack(out, job.output);
+        continue;
+      }
+      const char* in = Address(job.source, x, y);
       for (int c = 0; c < job.output.channels; ++c) {
         ScaleChannel(in + c * bytes, out + c * bytes, bytes, job.output.half, job.gain);
       }
@@ -419,6 +463,7 @@ OfxStatus MainEntry(const char* action, const void* handle, OfxPropertySetHandle
   if (a == kOfxImageEffectActionDescribeInContext) return DescribeInContext(handle);
   if (a == kOfxImageEffectActionGetClipPreferences) return ClipPreferences(handle, out);
   if (a == kOfxImageEffectActionIsIdentity) return IsIdentity(handle, in, out);
+  if (a == kOfxImageEffectActionGetRegionOfDefinition) return RegionOfDefinition(handle, in, out);
   if (a == kOfxImageEffectActionRender) return Render(handle, in);
   if (a == kOfxActionInstanceChanged) {
     char* name = nullptr;
