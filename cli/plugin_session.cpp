@@ -4,8 +4,8 @@
 
 #include <algorithm>
 #include <cfloat>
-#include <cmath>
 #include <climits>
+#include <cmath>
 #include <filesystem>
 #include <mutex>
 #include <sstream>
@@ -395,11 +395,7 @@ class HostInstance : public EffectInstance {
           host::AlphaChangeBetween(filePremultiplication, preferences_->output_premultiplication);
       const std::string pluginPremultiplication =
           alpha == host::AlphaChange::kNone ? filePremultiplication : preferences_->output_premultiplication;
-      sourceWanted_ = {
-          Preferred(*preferences_, kOfxImageEffectSimpleSourceClipName, fileDepth, &host::ClipPreference::depth),
-          Preferred(*preferences_, kOfxImageEffectSimpleSourceClipName, kOfxImageComponentRGBA,
-                    &host::ClipPreference::components),
-          alpha, pluginPremultiplication};
+      sourceWanted_ = wanted(kOfxImageEffectSimpleSourceClipName, fileDepth, alpha, pluginPremultiplication);
       fileDepth_ = source.depth;
       host::Image* sourceImage = InFormat(sourceFile, sourceWanted_, sourceConverted, true);
       SetClip(kOfxImageEffectSimpleSourceClipName, sourceImage, fileDepth, [this, time, sourceImage](OfxTime at) {
@@ -411,12 +407,9 @@ class HostInstance : public EffectInstance {
       const OfxRectI whole = sourceFile.Bounds();
       const OfxRectI region = definedRegion(time, whole, output);
       host::Image outputFile = WrapFileImage(output);
-      const WantedFormat outputWanted{
-          Preferred(*preferences_, kOfxImageEffectOutputClipName, fileDepth, &host::ClipPreference::depth),
-          Preferred(*preferences_, kOfxImageEffectOutputClipName, kOfxImageComponentRGBA,
-                    &host::ClipPreference::components),
-          alpha, pluginPremultiplication};
-      host::Image* outputImage = InFormat(outputFile, outputWanted, outputConverted, false);
+      host::Image* outputImage =
+          InFormat(outputFile, wanted(kOfxImageEffectOutputClipName, fileDepth, alpha, pluginPremultiplication),
+                   outputConverted, false);
       SetClip(kOfxImageEffectOutputClipName, outputImage, fileDepth);
       renderFrame(time, RenderRects(windows, whole, region), region, *outputImage);
       if (outputConverted) {
@@ -435,6 +428,15 @@ class HostInstance : public EffectInstance {
   }
 
  private:
+  // What the plug-in's preferences ask for a clip, the file's format where
+  // they say nothing.
+  WantedFormat wanted(const char* clip, const std::string& fileDepth, host::AlphaChange alpha,
+                      const std::string& premultiplication) const {
+    return {Preferred(*preferences_, clip, fileDepth, &host::ClipPreference::depth),
+            Preferred(*preferences_, clip, kOfxImageComponentRGBA, &host::ClipPreference::components), alpha,
+            premultiplication};
+  }
+
   // The host offers the file's premultiplication as the default, so the
   // answer depends on it as well as on the parameters.
   void askPreferences(const std::string& filePremultiplication) {
