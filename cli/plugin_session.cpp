@@ -405,7 +405,7 @@ class HostInstance : public EffectInstance {
           ->Properties()
           .Set(kOfxImageEffectPropPreMultiplication, 0, pluginPremultiplication);
       const OfxRectI whole = sourceFile.Bounds();
-      const OfxRectI region = definedRegion(time, whole, output);
+      const OfxRectI region = renderedRegion(time, whole, output);
       host::Image outputFile = WrapFileImage(output);
       host::Image* outputImage =
           InFormat(outputFile, wanted(kOfxImageEffectOutputClipName, fileDepth, alpha, pluginPremultiplication),
@@ -451,11 +451,12 @@ class HostInstance : public EffectInstance {
       clip->Properties().Set(kOfxImageEffectPropPreMultiplication, 0, preferences.output_premultiplication);
   }
 
-  // The plug-in's region of definition in whole pixels. The source's
-  // region is offered as the default; when the output may follow another
-  // answer, `output` is regrown to cover it as well as the source, and
-  // pixels outside the region stay transparent black.
-  OfxRectI definedRegion(double time, const OfxRectI& whole, RgbaImage& output) {
+  // What is rendered: the source's pixels, and where the output may follow
+  // the plug-in's region of definition, that region too (in whole pixels),
+  // with `output` regrown to cover both. A region inside the source crops
+  // nothing: the source's pixels are what the file holds, and the source
+  // clip's own region is only the display window.
+  OfxRectI renderedRegion(double time, const OfxRectI& whole, RgbaImage& output) {
     OfxRectD answer{double(whole.x1), double(whole.y1), double(whole.x2), double(whole.y2)};
     plugin_.GetRegionOfDefinition(effect_, time, &answer).Check();
     if (outputPixelLimit_ == 0) return whole;
@@ -470,8 +471,9 @@ class HostInstance : public EffectInstance {
                                RectText(answer) + ", which with the source covers " + std::to_string(pixels) +
                                " pixels, above the limit of " + std::to_string(outputPixelLimit_) +
                                " pixels (raise it with --max-pixels)");
-    if (!SameRect(covered, whole)) Regrow(output, whole, covered);
-    return region;
+    if (SameRect(covered, whole)) return whole;
+    Regrow(output, whole, covered);
+    return covered;
   }
 
   void renderFrame(double time, const std::vector<OfxRectI>& rects, const OfxRectI& region,

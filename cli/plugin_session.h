@@ -83,8 +83,8 @@ class EffectInstance {
   // `time`, one render call per window. The pictures are handed over in
   // place, top row first, as OpenFX images with a negative row stride; the
   // source clip's region of definition is the display window. When the
-  // plug-in's region of definition differs from the source's, the windows
-  // are spread over that region instead, and `output` may be regrown (see
+  // plug-in's region of definition reaches beyond the source, `output` may
+  // be regrown to cover both and the windows are spread over it (see
   // setOutputPixelLimit). Throws std::runtime_error when the plug-in
   // answers an error or an unusable region.
   virtual void render(const RgbaImage& source, RgbaImage& output, double time,
