@@ -18,6 +18,11 @@ namespace lenstrove::cli {
 
 enum class PixelDepth { Byte, Float };
 
+// How a picture's colour stands to its alpha: straight (PNG, TIFF with
+// unassociated alpha, movies), already multiplied by it (OpenEXR, TIFF with
+// associated alpha), or no alpha to speak of.
+enum class AlphaMode { Straight, Premultiplied, Opaque };
+
 // A rectangle of pixels in file coordinates: (x, y) is the top-left pixel
 // and y grows downward, as image files count rows.
 struct PixelWindow {
@@ -45,6 +50,7 @@ struct RgbaImage {
   // have both at (0, 0) and of the pixels' size.
   int x = 0, y = 0;
   PixelWindow display;
+  AlphaMode alphaMode = AlphaMode::Straight;
 
   RgbaImage() = default;
   RgbaImage(int width, int height, PixelDepth depth);

@@ -356,7 +356,7 @@ class RenderedPartBuilder {
       SetWindows(part_.header, written, display);
       return;
     }
-    if (!display.contains(data))
+    if (!display.contains(written))
       warnings.push_back("warning: " + format_.name +
                          " cannot hold a data window: pixels outside the display window are not written");
     SetWindows(part_.header, {0, 0, display.width, display.height}, {0, 0, display.width, display.height});
@@ -461,6 +461,12 @@ PixelDepth ImageFile::naturalDepth() const {
                                                                                                 : PixelDepth::Float;
 }
 
+AlphaMode ImageFile::alphaMode() const {
+  if (!hasAlpha()) return AlphaMode::Opaque;
+  return rendered().header.get_int_attribute("oiio:UnassociatedAlpha", 0) != 0 ? AlphaMode::Straight
+                                                                                 : AlphaMode::Premultiplied;
+}
+
 ImageFile ReadImageFile(const std::string& path, std::int64_t pixelLimit, const std::string& partName) {
   OpenedInput opened = OpenInput(path);
   OIIO::ImageInput& reader = *opened.reader;
@@ -500,6 +506,7 @@ RgbaImage PictureToRender(const ImageFile& file, PixelDepth depth) {
   image.x = window.x;
   image.y = window.y;
   image.display = part.displayWindow().pixelCount() > 0 ? part.displayWindow() : part.dataWindow();
+  image.alphaMode = file.alphaMode();
   const OIIO::TypeDesc type = depth == PixelDepth::Byte ? OIIO::TypeDesc::UINT8 : OIIO::TypeDesc::FLOAT;
   const OIIO::stride_t pixel = static_cast<OIIO::stride_t>(image.pixelBytes());
   const OIIO::stride_t row = static_cast<OIIO::stride_t>(image.rowBytes());

@@ -45,6 +45,10 @@ struct ImageFile {
   bool hasAlpha() const { return picture.alpha >= 0; }
   // 8-bit pictures render at byte depth; deeper ones at float.
   PixelDepth naturalDepth() const;
+  // Opaque without an alpha channel; straight when the reader kept the
+  // file's unassociated alpha ("oiio:UnassociatedAlpha"); otherwise
+  // premultiplied, OpenImageIO's convention (OpenEXR, associated TIFF).
+  AlphaMode alphaMode() const;
 };
 
 // Reads every part of PATH. `partName` chooses the part to render; empty
@@ -58,7 +62,7 @@ ImageFile ReadImageFile(const std::string& path, std::int64_t pixelLimit, const 
 PixelWindow RenderedWindow(const ImagePart& part);
 
 // The rendered part's picture as RGBA at `depth` over RenderedWindow, with
-// the display window set. Pixels the file does not hold are transparent
+// the display window and alpha mode set. Pixels the file does not hold are transparent
 // black, as the formats with windows define them; a picture without alpha
 // gains an opaque one over its data window.
 RgbaImage PictureToRender(const ImageFile& file, PixelDepth depth);

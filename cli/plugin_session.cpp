@@ -2,10 +2,13 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cfloat>
 #include <climits>
+#include <cmath>
 #include <filesystem>
 #include <mutex>
+#include <sstream>
 #include <stdexcept>
 #include <system_error>
 
@@ -229,20 +232,117 @@ std::string Preferred(const host::ClipPreferences& preferences, const char* clip
   return wanted.empty() ? fallback : wanted;
 }
 
+const char* PremultiplicationName(AlphaMode mode) {
+  switch (mode) {
+    case AlphaMode::Straight:
+      return kOfxImageUnPreMultiplied;
+    case AlphaMode::Premultiplied:
+      return kOfxImagePreMultiplied;
+    case AlphaMode::Opaque:
+      break;
+  }
+  return kOfxImageOpaque;
+}
+
+// What the plug-in asked for a picture: its depth, its components and how
+// its colour stands to its alpha.
+struct WantedFormat {
+  std::string depth, components;
+  host::AlphaChange alpha = host::AlphaChange::kNone;  // from the file's way to the plug-in's
+  std::string premultiplication;                      // the plug-in's way, as OpenFX names it
+};
+
 // The file's picture as the plug-in asked for it: the picture itself when
 // it already is that, else a converted copy in `converted`.
-host::Image* InFormat(host::Image& file, const std::string& depth, const std::string& components,
-                      std::optional<host::Image>& converted, bool copyPixels) {
+host::Image* InFormat(host::Image& file, const WantedFormat& wanted, std::optional<host::Image>& converted,
+                      bool copyPixels) {
+  const std::string& depth = wanted.depth;
+  const std::string& components = wanted.components;
   const std::string fileDepth = StringProperty(file.Properties(), kOfxImageEffectPropPixelDepth);
-  if (depth == fileDepth && components == kOfxImageComponentRGBA) return &file;
+  file.Properties().Set(kOfxImageEffectPropPreMultiplication, 0, wanted.premultiplication);
+  if (depth == fileDepth && components == kOfxImageComponentRGBA && wanted.alpha == host::AlphaChange::kNone)
+    return &file;
   if (!host::ConvertibleDepth(depth))
     throw std::runtime_error("cannot convert pictures to depth " + ShortName(depth, "OfxBitDepth"));
   converted.emplace(file.Bounds(), depth, components);
   // The copy stands for the same picture: the same frame.
   if (const host::Property* frame = file.Properties().Lookup(kOfxImagePropRegionOfDefinition))
     converted->Properties().SetN(kOfxImagePropRegionOfDefinition, frame->type, frame->values);
-  if (copyPixels) host::ConvertPixels(file, *converted);
+  if (components == kOfxImageComponentRGBA)
+    converted->Properties().Set(kOfxImageEffectPropPreMultiplication, 0, wanted.premultiplication);
+  if (copyPixels) {
+    host::ConvertPixels(file, *converted);
+    host::ChangeAlpha(*converted, wanted.alpha);
+  }
   return &*converted;
+}
+
+// ---- regions of definition ---------------------------------------------------
+
+bool SameRect(const OfxRectI& a, const OfxRectI& b) {
+  return a.x1 == b.x1 && a.y1 == b.y1 && a.x2 == b.x2 && a.y2 == b.y2;
+}
+
+std::string RectText(const OfxRectD& r) {
+  std::ostringstream text;
+  text << "(" << r.x1 << ", " << r.y1 << ")-(" << r.x2 << ", " << r.y2 << ")";
+  return text.str();
+}
+
+// The pixels a region touches. Regions beyond 2^30 pixels from the origin
+// are refused before they reach int arithmetic.
+OfxRectI WholePixels(const OfxRectD& region, const std::string& identifier) {
+  const auto refuse = [&](const std::string& why) {
+    return std::runtime_error("plug-in '" + identifier + "' answered a region of definition of " + RectText(region) +
+                              ", which " + why);
+  };
+  constexpr double kFarthest = 1 << 30;
+  for (const double edge : {region.x1, region.y1, region.x2, region.y2}) {
+    if (!std::isfinite(edge)) throw refuse("is not finite");
+    if (std::fabs(edge) > kFarthest) throw refuse("lies too far out to hold in pixels");
+  }
+  const OfxRectI pixels{static_cast<int>(std::floor(region.x1)), static_cast<int>(std::floor(region.y1)),
+                        static_cast<int>(std::ceil(region.x2)), static_cast<int>(std::ceil(region.y2))};
+  if (pixels.x1 >= pixels.x2 || pixels.y1 >= pixels.y2) throw refuse("is empty");
+  return pixels;
+}
+
+// Makes `output` (of the size `whole`) cover `covered` instead, both in
+// OpenFX coordinates, blank; its display window stays.
+void Regrow(RgbaImage& output, const OfxRectI& whole, const OfxRectI& covered) {
+  RgbaImage grown(covered.x2 - covered.x1, covered.y2 - covered.y1, output.depth);
+  grown.display = output.display;
+  grown.alphaMode = output.alphaMode;
+  grown.x = output.x + (covered.x1 - whole.x1);
+  grown.y = output.y + (whole.y2 - covered.y2);  // file rows count down from the top
+  CheckImageFitsOfx(grown);
+  output = std::move(grown);
+}
+
+// Windows count from the picture's own corner, which sits where the data
+// window lies within the display window. When the plug-in's region is not
+// the picture's, each window's edges are carried over to the region in
+// proportion, so the windows still cover it once.
+std::vector<OfxRectI> RenderRects(const std::vector<RenderWindow>& windows, const OfxRectI& whole,
+                                  const OfxRectI& region) {
+  const bool same = SameRect(whole, region);
+  // An edge `edge` pixels into the picture, that far into the region in proportion.
+  const auto along = [](int edge, std::int64_t fromSize, int to, std::int64_t toSize) {
+    return static_cast<int>(to + edge * toSize / std::max<std::int64_t>(1, fromSize));
+  };
+  std::vector<OfxRectI> rects;
+  for (const RenderWindow& w : windows) {
+    if (same) {
+      rects.push_back({whole.x1 + w.x1, whole.y1 + w.y1, whole.x1 + w.x2, whole.y1 + w.y2});
+      continue;
+    }
+    const std::int64_t wholeWidth = std::int64_t{whole.x2} - whole.x1, wholeHeight = std::int64_t{whole.y2} - whole.y1;
+    const std::int64_t width = std::int64_t{region.x2} - region.x1, height = std::int64_t{region.y2} - region.y1;
+    const OfxRectI rect{along(w.x1, wholeWidth, region.x1, width), along(w.y1, wholeHeight, region.y1, height),
+                        along(w.x2, wholeWidth, region.x1, width), along(w.y2, wholeHeight, region.y1, height)};
+    if (rect.x1 < rect.x2 && rect.y1 < rect.y2) rects.push_back(rect);
+  }
+  return rects;
 }
 
 // ---- the session objects --------------------------------------------------
@@ -268,6 +368,8 @@ class HostInstance : public EffectInstance {
 
   void setFrameReader(FrameReader reader) override { reader_ = std::move(reader); }
 
+  void setOutputPixelLimit(std::int64_t pixelLimit) override { outputPixelLimit_ = pixelLimit; }
+
   void setProgressListener(std::function<void(double)> listener) override {
     effect_.SetProgressListener(std::move(listener));
   }
@@ -280,31 +382,41 @@ class HostInstance : public EffectInstance {
               const std::vector<RenderWindow>& windows) override {
     CheckImageFitsOfx(source);
     host::Image sourceFile = WrapFileImage(source);
-    host::Image outputFile = WrapFileImage(output);
     try {
       const std::string fileDepth = DepthName(source.depth);
-      // What the host offers by default is the file's own format.
+      // What the host offers by default is the file's own format, for the
+      // output as for the source.
       SetClip(kOfxImageEffectSimpleSourceClipName, &sourceFile, fileDepth);
-      SetClip(kOfxImageEffectOutputClipName, &outputFile, fileDepth);
-      if (!preferences_) askPreferences();
+      SetClip(kOfxImageEffectOutputClipName, &sourceFile, fileDepth);
+      const std::string filePremultiplication = PremultiplicationName(source.alphaMode);
+      if (!preferences_ || askedWith_ != filePremultiplication) askPreferences(filePremultiplication);
       std::optional<host::Image> sourceConverted, outputConverted;
-      sourceDepth_ =
-          Preferred(*preferences_, kOfxImageEffectSimpleSourceClipName, fileDepth, &host::ClipPreference::depth);
-      sourceComponents_ = Preferred(*preferences_, kOfxImageEffectSimpleSourceClipName, kOfxImageComponentRGBA,
-                                    &host::ClipPreference::components);
+      const host::AlphaChange alpha =
+          host::AlphaChangeBetween(filePremultiplication, preferences_->output_premultiplication);
+      const std::string pluginPremultiplication =
+          alpha == host::AlphaChange::kNone ? filePremultiplication : preferences_->output_premultiplication;
+      sourceWanted_ = wanted(kOfxImageEffectSimpleSourceClipName, fileDepth, alpha, pluginPremultiplication);
       fileDepth_ = source.depth;
-      host::Image* sourceImage = InFormat(sourceFile, sourceDepth_, sourceComponents_, sourceConverted, true);
-      host::Image* outputImage = InFormat(
-          outputFile, Preferred(*preferences_, kOfxImageEffectOutputClipName, fileDepth, &host::ClipPreference::depth),
-          Preferred(*preferences_, kOfxImageEffectOutputClipName, kOfxImageComponentRGBA,
-                    &host::ClipPreference::components),
-          outputConverted, false);
+      host::Image* sourceImage = InFormat(sourceFile, sourceWanted_, sourceConverted, true);
       SetClip(kOfxImageEffectSimpleSourceClipName, sourceImage, fileDepth, [this, time, sourceImage](OfxTime at) {
         return at == time ? sourceImage : otherFrame(at);
       });
+      effect_.FindClip(kOfxImageEffectSimpleSourceClipName)
+          ->Properties()
+          .Set(kOfxImageEffectPropPreMultiplication, 0, pluginPremultiplication);
+      const OfxRectI whole = sourceFile.Bounds();
+      const OfxRectI region = renderedRegion(time, whole, output);
+      host::Image outputFile = WrapFileImage(output);
+      host::Image* outputImage =
+          InFormat(outputFile, wanted(kOfxImageEffectOutputClipName, fileDepth, alpha, pluginPremultiplication),
+                   outputConverted, false);
       SetClip(kOfxImageEffectOutputClipName, outputImage, fileDepth);
-      renderFrame(time, windows, *outputImage);
-      if (outputConverted) host::ConvertPixels(*outputConverted, outputFile);
+      renderFrame(time, RenderRects(windows, whole, region), region, *outputImage);
+      if (outputConverted) {
+        // Back to the file's own way, then its depth and components.
+        host::ChangeAlpha(*outputConverted, host::Inverse(alpha));
+        host::ConvertPixels(*outputConverted, outputFile);
+      }
     } catch (const host::PluginError& error) {
       DetachClips();
       throw std::runtime_error(PluginFailure(plugin_.Identifier(), error));
@@ -316,32 +428,66 @@ class HostInstance : public EffectInstance {
   }
 
  private:
-  void askPreferences() {
+  // What the plug-in's preferences ask for a clip, the file's format where
+  // they say nothing.
+  WantedFormat wanted(const char* clip, const std::string& fileDepth, host::AlphaChange alpha,
+                      const std::string& premultiplication) const {
+    return {Preferred(*preferences_, clip, fileDepth, &host::ClipPreference::depth),
+            Preferred(*preferences_, clip, kOfxImageComponentRGBA, &host::ClipPreference::components), alpha,
+            premultiplication};
+  }
+
+  // The host offers the file's premultiplication as the default, so the
+  // answer depends on it as well as on the parameters.
+  void askPreferences(const std::string& filePremultiplication) {
+    if (host::Clip* clip = effect_.FindClip(kOfxImageEffectSimpleSourceClipName))
+      clip->Properties().Set(kOfxImageEffectPropPreMultiplication, 0, filePremultiplication);
     host::ClipPreferences preferences;
     plugin_.GetClipPreferences(effect_, &preferences).Check();
+    if (preferences.output_premultiplication.empty()) preferences.output_premultiplication = filePremultiplication;
     preferences_ = preferences;
+    askedWith_ = filePremultiplication;
     if (host::Clip* clip = effect_.FindClip(kOfxImageEffectOutputClipName))
       clip->Properties().Set(kOfxImageEffectPropPreMultiplication, 0, preferences.output_premultiplication);
   }
 
-  void renderFrame(double time, const std::vector<RenderWindow>& windows, host::Image& outputImage) {
-    const OfxRectI whole = outputImage.Bounds();
-    OfxRectD region{double(whole.x1), double(whole.y1), double(whole.x2), double(whole.y2)};
-    plugin_.GetRegionOfDefinition(effect_, time, &region).Check();
+  // What is rendered: the source's pixels, and where the output may follow
+  // the plug-in's region of definition, that region too (in whole pixels),
+  // with `output` regrown to cover both. A region inside the source crops
+  // nothing: the source's pixels are what the file holds, and the source
+  // clip's own region is only the display window.
+  OfxRectI renderedRegion(double time, const OfxRectI& whole, RgbaImage& output) {
+    OfxRectD answer{double(whole.x1), double(whole.y1), double(whole.x2), double(whole.y2)};
+    plugin_.GetRegionOfDefinition(effect_, time, &answer).Check();
+    if (outputPixelLimit_ == 0) return whole;
+    const OfxRectI region = WholePixels(answer, plugin_.Identifier());
+    if (SameRect(region, whole)) return whole;
+    const OfxRectI covered = {std::min(region.x1, whole.x1), std::min(region.y1, whole.y1),
+                              std::max(region.x2, whole.x2), std::max(region.y2, whole.y2)};
+    const std::int64_t pixels =
+        (std::int64_t{covered.x2} - covered.x1) * (std::int64_t{covered.y2} - covered.y1);
+    if (pixels > outputPixelLimit_)
+      throw std::runtime_error("plug-in '" + plugin_.Identifier() + "' answered a region of definition of " +
+                               RectText(answer) + ", which with the source covers " + std::to_string(pixels) +
+                               " pixels, above the limit of " + std::to_string(outputPixelLimit_) +
+                               " pixels (raise it with --max-pixels)");
+    if (SameRect(covered, whole)) return whole;
+    Regrow(output, whole, covered);
+    return covered;
+  }
+
+  void renderFrame(double time, const std::vector<OfxRectI>& rects, const OfxRectI& region,
+                   host::Image& outputImage) {
+    const OfxRectD regionD{double(region.x1), double(region.y1), double(region.x2), double(region.y2)};
     std::vector<std::pair<std::string, OfxRectD>> regions;
-    plugin_.GetRegionsOfInterest(effect_, time, region, &regions).Check();
+    plugin_.GetRegionsOfInterest(effect_, time, regionD, &regions).Check();
     std::vector<std::pair<std::string, OfxRangeD>> frames;
     plugin_.GetFramesNeeded(effect_, time, &frames).Check();
     std::optional<host::Identity> identity;
-    plugin_.IsIdentity(effect_, {time, whole}, &identity).Check();
+    plugin_.IsIdentity(effect_, {time, region}, &identity).Check();
     if (identity) return copyIdentity(*identity, outputImage);
-    // Windows count from the picture's own corner, which sits where the
-    // data window lies within the display window.
-    std::vector<OfxRectI> rects;
-    for (const RenderWindow& w : windows)
-      rects.push_back({whole.x1 + w.x1, whole.y1 + w.y1, whole.x1 + w.x2, whole.y1 + w.y2});
     plugin_.BeginSequenceRender(effect_, {time, time}, false).Check();
-    const host::ActionResult rendered = plugin_.RenderWindows(effect_, {time, whole}, rects, true);
+    const host::ActionResult rendered = plugin_.RenderWindows(effect_, {time, region}, rects, true);
     plugin_.EndSequenceRender(effect_, {time, time}, false).Check();
     rendered.Check();
   }
@@ -385,8 +531,7 @@ class HostInstance : public EffectInstance {
       borrowed->picture = reader_(at, fileDepth_);
       if (!borrowed->picture) return nullptr;
       borrowed->wrapped = std::make_unique<host::Image>(WrapFileImage(*borrowed->picture));
-      host::Image* image =
-          InFormat(*borrowed->wrapped, sourceDepth_, sourceComponents_, borrowed->converted, true);
+      host::Image* image = InFormat(*borrowed->wrapped, sourceWanted_, borrowed->converted, true);
       borrowed_.push_back(std::move(borrowed));
       return image;
     } catch (const std::exception& error) {
@@ -428,8 +573,10 @@ class HostInstance : public EffectInstance {
 
   std::optional<host::ClipPreferences> preferences_;
   FrameReader reader_;
+  std::int64_t outputPixelLimit_ = 0;  // 0: the output keeps the source's size
   PixelDepth fileDepth_ = PixelDepth::Byte;
-  std::string sourceDepth_, sourceComponents_;
+  std::string askedWith_;  // the file premultiplication the preferences were asked with
+  WantedFormat sourceWanted_;
   std::mutex borrowedMutex_;
   std::vector<std::unique_ptr<Borrowed>> borrowed_;
   host::Plugin& plugin_;

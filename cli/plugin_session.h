@@ -71,14 +71,22 @@ class EffectInstance {
   virtual void setFrameRange(double /*first*/, double /*last*/) {}
   // Where a plug-in that declares temporal clip access gets other frames.
   virtual void setFrameReader(FrameReader /*reader*/) {}
+  // Lets the output follow the plug-in's region of definition where it
+  // reaches beyond the source, up to `pixelLimit` pixels in all (a larger
+  // region fails the render). Until this is called the output keeps the
+  // source's size, as a movie's frames must.
+  virtual void setOutputPixelLimit(std::int64_t /*pixelLimit*/) {}
   // Receives the plug-in's own progress through a frame, 0 to 1, from any
   // of its threads.
   virtual void setProgressListener(std::function<void(double)> /*listener*/) {}
   // Renders `source` into `output` (same size, windows and depth) at
   // `time`, one render call per window. The pictures are handed over in
   // place, top row first, as OpenFX images with a negative row stride; the
-  // source clip's region of definition is the display window. Throws
-  // std::runtime_error when the plug-in answers an error.
+  // source clip's region of definition is the display window. When the
+  // plug-in's region of definition reaches beyond the source, `output` may
+  // be regrown to cover both and the windows are spread over it (see
+  // setOutputPixelLimit). Throws std::runtime_error when the plug-in
+  // answers an error or an unusable region.
   virtual void render(const RgbaImage& source, RgbaImage& output, double time,
                       const std::vector<RenderWindow>& windows) = 0;
 };

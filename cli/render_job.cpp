@@ -164,6 +164,7 @@ std::vector<std::unique_ptr<EffectInstance>> MakeInstances(LoadedPlugin& plugin,
   for (int i = 0; i < count; ++i) {
     instances.push_back(plugin.createInstance());
     instances.back()->setFrameRange(first, last);
+    instances.back()->setOutputPixelLimit(plan.pixelLimit);
     instances.back()->applySettings(plan.settings);
   }
   return instances;

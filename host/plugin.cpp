@@ -215,7 +215,13 @@ ActionResult Plugin::GetClipPreferences(Effect& instance, ClipPreferences* prefe
                  DoubleOf(properties, kOfxImagePropPixelAspectRatio, 1.0));
   }
   out_args.Set(kOfxImageEffectPropFrameRate, 0, DoubleOf(instance.Properties(), kOfxImageEffectPropFrameRate, 24));
-  out_args.Set(kOfxImageEffectPropPreMultiplication, 0, kOfxImagePreMultiplied);
+  // The output is offered as the input is: a plug-in that says nothing
+  // about premultiplication gets its pictures as they are.
+  std::vector<Clip*> inputs = InputClips(instance);
+  out_args.Set(kOfxImageEffectPropPreMultiplication, 0,
+               inputs.empty() ? std::string(kOfxImagePreMultiplied)
+                              : StringOf(inputs.front()->Properties(), kOfxImageEffectPropPreMultiplication,
+                                         kOfxImagePreMultiplied));
   out_args.Set(kOfxImageClipPropFieldOrder, 0, kOfxImageFieldNone);
   out_args.Set(kOfxImageClipPropContinuousSamples, 0, 0);
   out_args.Set(kOfxImageEffectFrameVarying, 0, 0);

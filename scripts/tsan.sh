@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # ThreadSanitizer check: many plug-in instances rendering different frames
 # at once through the project's host (tests/robustness), the host's worker
-# pool, mutexes and concurrent tiles (tests/host), and the lenstrove command
+# pool, mutexes, concurrent tiles and the one-at-a-time renders of an unsafe
+# plug-in (tests/host), and the lenstrove command
 # rendering a sequence with several workers, with the Lenstrove plug-in and
 # with a fully thread-safe test plug-in that splits rows over the pool.
 # Any race report fails.
@@ -29,7 +30,7 @@ export TSAN_OPTIONS="halt_on_error=1 exitcode=66 second_deadlock_stack=1 suppres
 echo "== concurrent instances (ThreadSanitizer)"
 "$build/tests/robustness/robustness_concurrency_tests"
 
-echo "== the multithread suite's pool, mutexes and concurrent tiles (ThreadSanitizer)"
+echo "== the multithread suite's pool, mutexes, concurrent tiles and unsafe renders (ThreadSanitizer)"
 "$build/tests/host_tests" --gtest_filter='HostServices.*:HostActions.*'
 
 if ((have_cli)); then

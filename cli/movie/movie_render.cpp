@@ -207,6 +207,9 @@ class MovieRender {
     RgbaImage source = job.decoded ? worker.converter.toRgba(*job.decoded, depth_, sourceTags)
                                    : ReadRgbaImage(job.inputPath, depth_, command_.pixelLimit);
     job.decoded.reset();
+    source.alphaMode = !shape_.alpha            ? AlphaMode::Opaque
+                       : shape_.premultiplied ? AlphaMode::Premultiplied
+                                              : AlphaMode::Straight;
     if (source.width != shape_.picture.width || source.height != shape_.picture.height)
       throw std::runtime_error("'" + job.inputPath + "' is " + std::to_string(source.width) + "x" +
                                std::to_string(source.height) + ", unlike the first frame");

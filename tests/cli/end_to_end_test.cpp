@@ -9,6 +9,7 @@
 
 #include <OpenImageIO/imageio.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -362,6 +363,11 @@ TEST_F(Lenstrove, ASupportLibraryStylePluginRendersInEveryDepthItAsksFor) {
   run("float.png", {"Gain=0.5", "Depth=3"});
   EXPECT_EQ(ReadRaw(path("short.png")), ReadRaw(path("byte.png")));
   EXPECT_EQ(ReadRaw(path("float.png")), ReadRaw(path("byte.png")));
+  // Half carries 11 significant bits: at most one step off in bytes.
+  run("half.png", {"Gain=0.5", "Depth=4"});
+  const std::vector<unsigned char> half = ReadRaw(path("half.png")), byte = ReadRaw(path("byte.png"));
+  ASSERT_EQ(half.size(), byte.size());
+  for (std::size_t i = 0; i < half.size(); ++i) ASSERT_LE(std::abs(half[i] - byte[i]), 1) << i;
   // Only alpha, as float: every channel of the result is the alpha.
   run("alpha.png", {"Components=2", "Depth=3"});
   const Picture alpha = ReadPicture(path("alpha.png"));
@@ -375,6 +381,77 @@ TEST_F(Lenstrove, ASupportLibraryStylePluginRendersInEveryDepthItAsksFor) {
   // Identity: the source is copied, the gain never applied.
   run("identity.png", {"Identity=on", "Gain=0"});
   EXPECT_EQ(ReadRaw(path("identity.png")), ReadRaw(in));
+}
+
+// PNG alpha is straight and OpenEXR's premultiplied; a plug-in asking for
+// the other way gets its source converted, and its output is converted
+// back. Colour under an alpha of 0 does not survive the trip.
+TEST_F(Lenstrove, APluginGetsItsSourcePremultipliedOrStraightAsItAsks) {
+  const float alphas[] = {0.0f, 1.0f, 0.5f, 0.2f};
+  auto sample = [&](int x, int, int c) { return c == 3 ? alphas[x] : (100 + 30 * c + x) / 255.0f; };
+  WritePicture(path("straight.png"), 4, 1, 4, OIIO::TypeDesc::UINT8, sample);
+  WritePicture(path("premultiplied.exr"), 4, 1, 4, OIIO::TypeDesc::FLOAT, sample);
+  auto run = [&](const std::string& in, const std::string& out, std::vector<std::string> settings) {
+    std::vector<std::string> args = {path(in), path(out), "-p", "org.lenstrove.tests.SuiteUser"};
+    args.insert(args.end(), settings.begin(), settings.end());
+    const CommandResult r = render(args, LENSTROVE_TEST_PLUGIN_DIR);
+    EXPECT_EQ(r.exitCode, 0) << out << ": " << r.err;
+    return ReadPicture(path(out));
+  };
+  const Picture png = ReadPicture(path("straight.png")), exr = ReadPicture(path("premultiplied.exr"));
+  const struct {
+    const Picture& in;
+    Picture out;
+    float step;  // one rounding step at the plug-in's depth; dividing by alpha scales it up
+  } trips[] = {{png, run("straight.png", "float.png", {"Premultiply=1", "Depth=3"}), 1e-6f},
+               {png, run("straight.png", "byte.png", {"Premultiply=1"}), 1.01f / 255},
+               {exr, run("premultiplied.exr", "straight.exr", {"Premultiply=2"}), 1e-6f}};
+  for (const auto& trip : trips) {
+    ASSERT_EQ(trip.out.samples.size(), trip.in.samples.size());
+    for (int c = 0; c < 3; ++c) EXPECT_EQ(trip.out.at(0, 0, c), 0.0f) << "colour under alpha 0";
+    for (int x = 1; x < 4; ++x)
+      for (int c = 0; c < 4; ++c)
+        EXPECT_NEAR(trip.out.at(x, 0, c), trip.in.at(x, 0, c), trip.step / alphas[x]) << x << c;
+  }
+}
+
+// The output follows the plug-in's region of definition: grown by two
+// pixels, the file's data window grows with it and its frame stays.
+TEST_F(Lenstrove, APluginsRegionOfDefinitionSizesTheOutput) {
+  auto sample = [](int x, int y, int c) { return c == 3 ? 1.0f : (x + 10 * y + 100 * c) / 1000.0f; };
+  WritePicture(path("in.exr"), 6, 4, 4, OIIO::TypeDesc::FLOAT, sample);
+  auto run = [&](const std::string& out, const std::string& grow) {
+    return render({path("in.exr"), path(out), "-p", "org.lenstrove.tests.SuiteUser", "-t", "3", "Grow=" + grow},
+                  LENSTROVE_TEST_PLUGIN_DIR);
+  };
+  const CommandResult grown = run("grown.exr", "2");
+  ASSERT_EQ(grown.exitCode, 0) << grown.err;
+  auto in = OIIO::ImageInput::open(path("grown.exr"));
+  ASSERT_TRUE(in);
+  const OIIO::ImageSpec header = in->spec();
+  EXPECT_EQ(std::vector<int>({header.x, header.y, header.width, header.height}), std::vector<int>({-2, -2, 10, 8}));
+  EXPECT_EQ(std::vector<int>({header.full_x, header.full_y, header.full_width, header.full_height}),
+            std::vector<int>({0, 0, 6, 4}));
+  std::vector<float> samples(static_cast<std::size_t>(10 * 8 * 4));
+  ASSERT_TRUE(in->read_image(0, 0, 0, 4, OIIO::TypeDesc::FLOAT, samples.data()));
+  for (int y = -2; y < 6; ++y) {
+    for (int x = -2; x < 8; ++x) {
+      const bool source = x >= 0 && x < 6 && y >= 0 && y < 4;
+      for (int c = 0; c < 4; ++c) {
+        const float expected = source ? sample(x, y, c) : c == 3 ? 1.0f : 0.0f;
+        ASSERT_EQ(samples[static_cast<std::size_t>(((y + 2) * 10 + x + 2) * 4 + c)], expected) << x << "," << y;
+      }
+    }
+  }
+  const CommandResult empty = run("empty.exr", "-3");
+  EXPECT_EQ(empty.exitCode, 1);
+  EXPECT_NE(empty.err.find("answered a region of definition of (3, 3)-(3, 1), which is empty"), std::string::npos)
+      << empty.err;
+  const CommandResult huge = run("huge.exr", "100000");
+  EXPECT_EQ(huge.exitCode, 1);
+  EXPECT_NE(huge.err.find("above the limit of 100000000 pixels (raise it with --max-pixels)"), std::string::npos)
+      << huge.err;
+  EXPECT_FALSE(fs::exists(path("empty.exr")) || fs::exists(path("huge.exr")));
 }
 
 TEST_F(Lenstrove, AnErrorMessagePostedDuringARenderFailsItWithTheMessage) {

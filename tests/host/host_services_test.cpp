@@ -6,13 +6,16 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cmath>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
 #include <optional>
 #include <thread>
+#include <vector>
 
+#include "convert.h"
 #include "host.h"
 #include "image.h"
 #include "ofx/ofxMemory.h"
@@ -217,6 +220,84 @@ TEST(HostActions, PreferencesIdentityAndConcurrentTilesOfAFullySafePlugin) {
   EXPECT_EQ(complained.status, kOfxStatFailed);
   EXPECT_EQ(complained.message, "the picture at frame 7 is not good enough");
   plugin->Shutdown();
+}
+
+TEST(HostActions, AnUnsafePluginNeverRendersTwiceAtOnceInTheWholeProcess) {
+  host::Host host;
+  host.Log().SetEnabled(false);
+  host.SetMessageHandler([](const host::Message&) {});
+  auto plugin = host.Open(LENSTROVE_SUITE_USER_PLUGIN, 1);
+  ASSERT_EQ(plugin->RenderThreadSafety(), kOfxImageEffectRenderUnsafe);
+  // Two instances on two threads, each asking for parallel tiles; every
+  // render fails if another one is running at the same time.
+  host::Image source({0, 0, 16, 8}), output_a({0, 0, 16, 8}), output_b({0, 0, 16, 8});
+  std::atomic<int> failures{0};
+  auto render = [&](host::Image* output) {
+    host::Effect& instance = plugin->Instantiate(kOfxImageEffectContextFilter);
+    instance.GetClip("Source").SetImage(&source);
+    instance.GetClip("Output").SetImage(output);
+    for (int frame = 0; frame < 6; ++frame) {
+      host::ActionResult result =
+          plugin->RenderWindows(instance, {double(frame), {0, 0, 16, 8}}, {{0, 0, 8, 8}, {8, 0, 16, 8}}, true);
+      if (!result.Succeeded()) ++failures;
+    }
+  };
+  std::thread first(render, &output_a);
+  render(&output_b);
+  first.join();
+  EXPECT_EQ(failures, 0);
+  plugin->Shutdown();
+}
+
+// Pixels as float RGBA, one row.
+host::Image FloatRow(const std::vector<float>& rgba) {
+  host::Image row({0, 0, static_cast<int>(rgba.size() / 4), 1});
+  std::memcpy(row.PixelAddress(0, 0), rgba.data(), rgba.size() * sizeof(float));
+  return row;
+}
+
+TEST(HostConvert, HalfFloatsRoundToTheNearestEvenAndComeBackExactly) {
+  const std::vector<float> values = {1.0f, 65504.0f, 1e-7f, 70000.0f, -2.0f, 0.1f,
+                                     1.0f + std::ldexp(1.0f, -11), 1.0f + 3 * std::ldexp(1.0f, -11)};
+  host::Image floats({0, 0, static_cast<int>(values.size()), 1}, kOfxBitDepthFloat, kOfxImageComponentAlpha);
+  std::memcpy(floats.PixelAddress(0, 0), values.data(), values.size() * sizeof(float));
+  host::Image halves(floats.Bounds(), kOfxBitDepthHalf, kOfxImageComponentAlpha);
+  host::ConvertPixels(floats, halves);
+  std::vector<uint16_t> bits(values.size());
+  std::memcpy(bits.data(), halves.PixelAddress(0, 0), bits.size() * sizeof(uint16_t));
+  // 1e-7 is a subnormal half; 70000 overflows; the last two are ties.
+  EXPECT_EQ(bits, (std::vector<uint16_t>{0x3c00, 0x7bff, 0x0002, 0x7c00, 0xc000, 0x2e66, 0x3c00, 0x3c02}));
+  host::Image back(floats.Bounds(), kOfxBitDepthFloat, kOfxImageComponentAlpha);
+  host::ConvertPixels(halves, back);
+  const std::vector<float> expected = {1.0f, 65504.0f, std::ldexp(1.0f, -23), INFINITY, -2.0f, 0.0999755859375f,
+                                       1.0f, 1.0f + std::ldexp(1.0f, -9)};
+  for (size_t i = 0; i < values.size(); ++i) EXPECT_EQ(back.GetFloat(static_cast<int>(i), 0, 0), expected[i]) << i;
+}
+
+TEST(HostConvert, PremultiplyingAndBackInEveryDepth) {
+  // Colour 0.8 under alpha 0, 1 and one half.
+  const host::Image straight = FloatRow({0.8f, 0.8f, 0.8f, 0.0f, 0.8f, 0.8f, 0.8f, 1.0f, 0.8f, 0.8f, 0.8f, 0.5f});
+  const std::pair<const char*, float> depths[] = {
+      {kOfxBitDepthByte, 1 / 255.0f}, {kOfxBitDepthShort, 1 / 65535.0f}, {kOfxBitDepthHalf, 1 / 1024.0f},
+      {kOfxBitDepthFloat, 1e-6f}};
+  for (const auto& [depth, step] : depths) {
+    host::Image pixels(straight.Bounds(), depth);
+    host::ConvertPixels(straight, pixels);
+    host::Image seen(straight.Bounds());
+    host::ChangeAlpha(pixels, host::AlphaChangeBetween(kOfxImageUnPreMultiplied, kOfxImagePreMultiplied));
+    host::ConvertPixels(pixels, seen);
+    EXPECT_EQ(seen.GetFloat(0, 0, 0), 0.0f) << depth;
+    EXPECT_NEAR(seen.GetFloat(1, 0, 1), 0.8f, step) << depth;
+    EXPECT_NEAR(seen.GetFloat(2, 0, 2), 0.4f, 2 * step) << depth;
+    EXPECT_NEAR(seen.GetFloat(2, 0, 3), 0.5f, step) << depth << ": alpha stays";
+    host::ChangeAlpha(pixels, host::AlphaChangeBetween(kOfxImagePreMultiplied, kOfxImageUnPreMultiplied));
+    host::ConvertPixels(pixels, seen);
+    EXPECT_EQ(seen.GetFloat(0, 0, 0), 0.0f) << depth << ": nothing to divide by";
+    EXPECT_NEAR(seen.GetFloat(1, 0, 1), 0.8f, step) << depth;
+    EXPECT_NEAR(seen.GetFloat(2, 0, 2), 0.8f, 3 * step) << depth;
+  }
+  EXPECT_EQ(host::AlphaChangeBetween(kOfxImageOpaque, kOfxImagePreMultiplied), host::AlphaChange::kNone);
+  EXPECT_EQ(host::AlphaChangeBetween(kOfxImagePreMultiplied, kOfxImagePreMultiplied), host::AlphaChange::kNone);
 }
 
 TEST(HostParams, EveryTypeTakesKeysThroughTheSuite) {

@@ -8,19 +8,32 @@
 //
 // Its picture: output = source * Gain, per channel, in whatever depth and
 // components it asked for. Parameters that steer it:
-//   Depth       0 keep, 1 byte, 2 short, 3 float (clip preferences)
+//   Depth       0 keep, 1 byte, 2 short, 3 float, 4 half (clip preferences)
 //   Components  0 keep, 1 RGB, 2 Alpha
+//   Premultiply 0 keep, 1 premultiplied, 2 straight (clip preferences); the
+//               render fails when its source is not handed over that way
+//   Grow        N: answers the source's region of definition grown by N
+//               pixels on every side, and renders opaque black outside
+//               the source
 //   Identity    on: answers is identity with the source at the same time
 //   Complain    on: posts an error message while rendering
 //   Neighbour   N: scales the source at the frame N frames away instead
 //               (it declares temporal clip access)
 // Every other parameter is read at render time and checked against its
 // default, so a host that hands back a wrong value fails the render.
+//
+// The module holds a second plug-in, org.lenstrove.tests.UnsafeUser:
+// the same filter declaring its renders unsafe. Each of its renders lingers
+// a moment and fails when another render of it, from any instance, is
+// running at the same time.
 
+#include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <thread>
 
 #include "ofx/ofxCore.h"
 #include "ofx/ofxImageEffect.h"
@@ -79,14 +92,14 @@ OfxStatus Load() {
 
 OfxImageEffectHandle Effect(const void* handle) { return static_cast<OfxImageEffectHandle>(const_cast<void*>(handle)); }
 
-OfxStatus Describe(const void* handle) {
+OfxStatus Describe(const void* handle, const char* threadSafety) {
   OfxPropertySetHandle props = nullptr;
   gEffects->getPropertySet(Effect(handle), &props);
   gProps->propSetString(props, kOfxPropLabel, 0, "Suite User");
   gProps->propSetString(props, kOfxImageEffectPropSupportedContexts, 0, kOfxImageEffectContextFilter);
-  const char* depths[] = {kOfxBitDepthByte, kOfxBitDepthShort, kOfxBitDepthFloat};
-  gProps->propSetStringN(props, kOfxImageEffectPropSupportedPixelDepths, 3, depths);
-  gProps->propSetString(props, kOfxImageEffectPluginRenderThreadSafety, 0, kOfxImageEffectRenderFullySafe);
+  const char* depths[] = {kOfxBitDepthByte, kOfxBitDepthShort, kOfxBitDepthHalf, kOfxBitDepthFloat};
+  gProps->propSetStringN(props, kOfxImageEffectPropSupportedPixelDepths, 4, depths);
+  gProps->propSetString(props, kOfxImageEffectPluginRenderThreadSafety, 0, threadSafety);
   gProps->propSetInt(props, kOfxImageEffectPropSupportsMultipleClipDepths, 0, 1);
   gProps->propSetInt(props, kOfxImageEffectPropTemporalClipAccess, 0, 1);
   return kOfxStatOK;
@@ -101,7 +114,9 @@ struct ParamDef {
 constexpr ParamDef kParams[] = {
     {kOfxParamTypePage, "Main"},         {kOfxParamTypeGroup, "Controls"},     {kOfxParamTypeDouble, "Gain"},
     {kOfxParamTypeInteger, "Depth"},     {kOfxParamTypeChoice, "Components"}, {kOfxParamTypeBoolean, "Identity"},
-    {kOfxParamTypeBoolean, "Complain"},  {kOfxParamTypeInteger, "Neighbour"}, {kOfxParamTypeRGBA, "Tint"},         {kOfxParamTypeRGB, "Lift"},
+    {kOfxParamTypeBoolean, "Complain"},  {kOfxParamTypeInteger, "Neighbour"}, {kOfxParamTypeChoice, "Premultiply"},
+    {kOfxParamTypeInteger, "Grow"},
+    {kOfxParamTypeRGBA, "Tint"},         {kOfxParamTypeRGB, "Lift"},
     {kOfxParamTypeDouble2D, "Centre"},   {kOfxParamTypeDouble3D, "Axis"},     {kOfxParamTypeInteger2D, "Size"},
     {kOfxParamTypeInteger3D, "Cells"},   {kOfxParamTypeString, "Note"},       {kOfxParamTypeCustom, "Curve"},
     {kOfxParamTypePushButton, "Reset"},
@@ -129,6 +144,9 @@ OfxStatus DescribeInContext(const void* handle) {
   gParams->paramGetHandle(params, "Components", &param, &p);
   const char* options[] = {"keep", "RGB", "Alpha"};
   gProps->propSetStringN(p, kOfxParamPropChoiceOption, 3, options);
+  gParams->paramGetHandle(params, "Premultiply", &param, &p);
+  const char* ways[] = {"keep", "premultiplied", "straight"};
+  gProps->propSetStringN(p, kOfxParamPropChoiceOption, 3, ways);
   gParams->paramGetHandle(params, "Tint", &param, &p);
   const double tint[] = {0.25, 0.5, 0.75, 1.0};
   gProps->propSetDoubleN(p, kOfxParamPropDefault, 4, tint);
@@ -174,13 +192,18 @@ const char* WrongDefault(OfxImageEffectHandle effect, OfxTime time) {
   return nullptr;
 }
 
-const char* const kDepths[] = {nullptr, kOfxBitDepthByte, kOfxBitDepthShort, kOfxBitDepthFloat};
+const char* const kDepths[] = {nullptr, kOfxBitDepthByte, kOfxBitDepthShort, kOfxBitDepthFloat, kOfxBitDepthHalf};
 const char* const kComponents[] = {nullptr, kOfxImageComponentRGB, kOfxImageComponentAlpha};
+const char* const kPremultiplications[] = {nullptr, kOfxImagePreMultiplied, kOfxImageUnPreMultiplied};
 
 OfxStatus ClipPreferences(const void* handle, OfxPropertySetHandle out) {
   OfxImageEffectHandle effect = Effect(handle);
   int depth = IntParam(effect, "Depth", 0), components = IntParam(effect, "Components", 0);
-  if (depth < 0 || depth > 3 || components < 0 || components > 2) return kOfxStatFailed;
+  int premultiply = IntParam(effect, "Premultiply", 0);
+  if (depth < 0 || depth > 4 || components < 0 || components > 2 || premultiply < 0 || premultiply > 2) {
+    return kOfxStatFailed;
+  }
+  if (premultiply) gProps->propSetString(out, kOfxImageEffectPropPreMultiplication, 0, kPremultiplications[premultiply]);
   for (const char* clip : {"Source", "Output"}) {
     if (depth) gProps->propSetString(out, (std::string("OfxImageClipPropDepth_") + clip).c_str(), 0, kDepths[depth]);
     if (components) {
@@ -188,6 +211,23 @@ OfxStatus ClipPreferences(const void* handle, OfxPropertySetHandle out) {
                             kComponents[components]);
     }
   }
+  return kOfxStatOK;
+}
+
+OfxStatus RegionOfDefinition(const void* handle, OfxPropertySetHandle in, OfxPropertySetHandle out) {
+  OfxImageEffectHandle effect = Effect(handle);
+  double time = 0;
+  gProps->propGetDouble(in, kOfxPropTime, 0, &time);
+  const int grow = IntParam(effect, "Grow", time);
+  if (grow == 0) return kOfxStatReplyDefault;
+  OfxImageClipHandle source = nullptr;
+  OfxRectD region{};
+  if (gEffects->clipGetHandle(effect, "Source", &source, nullptr) != kOfxStatOK ||
+      gEffects->clipGetRegionOfDefinition(source, time, &region) != kOfxStatOK) {
+    return kOfxStatFailed;
+  }
+  const double grown[] = {region.x1 - grow, region.y1 - grow, region.x2 + grow, region.y2 + grow};
+  gProps->propSetDoubleN(out, kOfxImageEffectPropRegionOfDefinition, 4, grown);
   return kOfxStatOK;
 }
 
@@ -206,6 +246,7 @@ struct Picture {
   int rowBytes = 0;
   int channelBytes = 0;
   int channels = 0;
+  bool half = false;
 };
 
 bool ReadPicture(OfxPropertySetHandle image, Picture* picture) {
@@ -221,7 +262,8 @@ bool ReadPicture(OfxPropertySetHandle image, Picture* picture) {
   }
   picture->data = static_cast<char*>(data);
   std::string d = depth, c = components;
-  picture->channelBytes = d == kOfxBitDepthByte ? 1 : d == kOfxBitDepthShort ? 2 : 4;
+  picture->channelBytes = d == kOfxBitDepthByte ? 1 : d == kOfxBitDepthShort || d == kOfxBitDepthHalf ? 2 : 4;
+  picture->half = d == kOfxBitDepthHalf;
   picture->channels = c == kOfxImageComponentRGBA ? 4 : c == kOfxImageComponentRGB ? 3 : 1;
   return true;
 }
@@ -242,8 +284,28 @@ struct Job {
   bool wrongThread = false;
 };
 
-void ScaleChannel(const char* in, char* out, int bytes, double gain) {
-  if (bytes == 1) {
+// Half floats as far as this plug-in meets them: non-negative values
+// below 2 (the host's pictures scaled by a gain of at most one).
+float FromHalf(uint16_t bits) {
+  const int exponent = bits >> 10;
+  const float fraction = (bits & 0x3ff) / 1024.0f;
+  return exponent == 0 ? std::ldexp(fraction, -14) : std::ldexp(1.0f + fraction, exponent - 15);
+}
+
+uint16_t ToHalf(float value) {
+  if (value < std::ldexp(1.0f, -14)) return static_cast<uint16_t>(std::nearbyint(std::ldexp(value, 24)));
+  int exponent = 0;
+  const float fraction = std::frexp(value, &exponent);
+  return static_cast<uint16_t>(((exponent + 14) << 10) + static_cast<int>(std::nearbyint(fraction * 2048.0f)) - 1024);
+}
+
+void ScaleChannel(const char* in, char* out, int bytes, bool half, double gain) {
+  if (half) {
+    uint16_t v;
+    std::memcpy(&v, in, 2);
+    v = ToHalf(static_cast<float>(FromHalf(v) * gain));
+    std::memcpy(out, &v, 2);
+  } else if (bytes == 1) {
     *reinterpret_cast<unsigned char*>(out) =
         static_cast<unsigned char>(std::fmin(255.0, std::nearbyint(*reinterpret_cast<const unsigned char*>(in) * gain)));
   } else if (bytes == 2) {
@@ -259,6 +321,25 @@ void ScaleChannel(const char* in, char* out, int bytes, double gain) {
   }
 }
 
+bool Inside(const OfxRectI& bounds, int x, int y) {
+  return x >= bounds.x1 && x < bounds.x2 && y >= bounds.y1 && y < bounds.y2;
+}
+
+// Where the picture grew beyond its source: colour 0, alpha 1.
+void FillOpaqueBlack(char* out, const Picture& picture) {
+  const int bytes = picture.channelBytes;
+  std::memset(out, 0, static_cast<size_t>(picture.channels * bytes));
+  if (picture.channels == 3) return;
+  char* alpha = out + (picture.channels - 1) * bytes;
+  const uint16_t wide = picture.half ? 0x3c00 : 0xffff;
+  const float one = 1.0f;
+  if (bytes == 1) {
+    *alpha = static_cast<char>(0xff);
+  } else {
+    std::memcpy(alpha, bytes == 2 ? static_cast<const void*>(&wide) : static_cast<const void*>(&one), bytes);
+  }
+}
+
 void RenderRows(unsigned index, unsigned count, void* argument) {
   Job& job = *static_cast<Job*>(argument);
   unsigned self = 99;
@@ -270,9 +351,15 @@ void RenderRows(unsigned index, unsigned count, void* argument) {
   int bytes = job.output.channelBytes;
   for (int y = y1; y < y2; ++y) {
     for (int x = job.window.x1; x < job.window.x2; ++x) {
-      const char* in = Address(job.source, x, y);
       char* out = Address(job.output, x, y);
-      for (int c = 0; c < job.output.channels; ++c) ScaleChannel(in + c * bytes, out + c * bytes, bytes, job.gain);
+      if (!Inside(job.source.bounds, x, y)) {
+        FillOpaqueBlack(out, job.output);
+        continue;
+      }
+      const char* in = Address(job.source, x, y);
+      for (int c = 0; c < job.output.channels; ++c) {
+        ScaleChannel(in + c * bytes, out + c * bytes, bytes, job.output.half, job.gain);
+      }
     }
     gThreads->mutexLock(job.mutex);
     int done = ++job.rowsDone;
@@ -280,6 +367,22 @@ void RenderRows(unsigned index, unsigned count, void* argument) {
     if (gProgress) gProgress->progressUpdate(job.effect, double(done) / (job.window.y2 - job.window.y1));
   }
 }
+
+// What is wrong with the source's premultiplication when it is not the
+// way the plug-in asked for it, or null.
+const char* WrongPremultiplication(OfxImageEffectHandle effect, OfxPropertySetHandle source, OfxTime time) {
+  int asked = IntParam(effect, "Premultiply", time);
+  char* way = nullptr;
+  if (asked == 0 || gProps->propGetString(source, kOfxImageEffectPropPreMultiplication, 0, &way) != kOfxStatOK) {
+    return nullptr;
+  }
+  // An opaque source is the same either way.
+  if (std::strcmp(way, kPremultiplications[asked]) == 0 || std::strcmp(way, kOfxImageOpaque) == 0) return nullptr;
+  return asked == 1 ? "straight, not premultiplied" : "premultiplied, not straight";
+}
+
+// Renders of the unsafe plug-in running now, in the whole process.
+std::atomic<int> gUnsafeRenders{0};
 
 OfxStatus Render(const void* handle, OfxPropertySetHandle in) {
   OfxImageEffectHandle effect = Effect(handle);
@@ -311,8 +414,12 @@ OfxStatus Render(const void* handle, OfxPropertySetHandle in) {
   }
   OfxStatus status = kOfxStatOK;
   if (!ReadPicture(source, &job.source) || !ReadPicture(output, &job.output) ||
-      job.source.channelBytes != job.output.channelBytes || job.source.channels != job.output.channels) {
+      job.source.channelBytes != job.output.channelBytes || job.source.channels != job.output.channels ||
+      job.source.half != job.output.half) {
     status = kOfxStatErrImageFormat;
+  } else if (const char* wrong = WrongPremultiplication(effect, source, time)) {
+    gMessages->message(effect, kOfxMessageError, "", "the source came %s", wrong);
+    status = kOfxStatFailed;
   } else {
     // Scratch memory from the host, as support-library plug-ins take it.
     void* scratch = nullptr;
@@ -337,13 +444,26 @@ OfxStatus Render(const void* handle, OfxPropertySetHandle in) {
   return status;
 }
 
+// One render of the unsafe plug-in: it stays inside long enough that a
+// host letting two run at once would almost surely be caught.
+OfxStatus UnsafeRender(const void* handle, OfxPropertySetHandle in) {
+  const bool alone = ++gUnsafeRenders == 1;
+  std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  OfxStatus status = Render(handle, in);
+  if (--gUnsafeRenders != 0 || !alone) {
+    gMessages->message(const_cast<void*>(handle), kOfxMessageError, "", "another unsafe render ran at the same time");
+  }
+  return status;
+}
+
 OfxStatus MainEntry(const char* action, const void* handle, OfxPropertySetHandle in, OfxPropertySetHandle out) {
   std::string a = action;
   if (a == kOfxActionLoad) return Load();
-  if (a == kOfxActionDescribe) return Describe(handle);
+  if (a == kOfxActionDescribe) return Describe(handle, kOfxImageEffectRenderFullySafe);
   if (a == kOfxImageEffectActionDescribeInContext) return DescribeInContext(handle);
   if (a == kOfxImageEffectActionGetClipPreferences) return ClipPreferences(handle, out);
   if (a == kOfxImageEffectActionIsIdentity) return IsIdentity(handle, in, out);
+  if (a == kOfxImageEffectActionGetRegionOfDefinition) return RegionOfDefinition(handle, in, out);
   if (a == kOfxImageEffectActionRender) return Render(handle, in);
   if (a == kOfxActionInstanceChanged) {
     char* name = nullptr;
@@ -356,13 +476,23 @@ OfxStatus MainEntry(const char* action, const void* handle, OfxPropertySetHandle
   return kOfxStatReplyDefault;
 }
 
+OfxStatus UnsafeMainEntry(const char* action, const void* handle, OfxPropertySetHandle in, OfxPropertySetHandle out) {
+  std::string a = action;
+  if (a == kOfxActionDescribe) return Describe(handle, kOfxImageEffectRenderUnsafe);
+  if (a == kOfxImageEffectActionRender) return UnsafeRender(handle, in);
+  return MainEntry(action, handle, in, out);
+}
+
 void SetHost(OfxHost* host) { gHost = host; }
 
-OfxPlugin gPlugin = {kOfxImageEffectPluginApi, 1, "org.lenstrove.tests.SuiteUser", 1, 0, SetHost, MainEntry};
+OfxPlugin gPlugins[] = {
+    {kOfxImageEffectPluginApi, 1, "org.lenstrove.tests.SuiteUser", 1, 0, SetHost, MainEntry},
+    {kOfxImageEffectPluginApi, 1, "org.lenstrove.tests.UnsafeUser", 1, 0, SetHost, UnsafeMainEntry},
+};
 
 }  // namespace
 
 extern "C" {
-OfxExport int OfxGetNumberOfPlugins(void) { return 1; }
-OfxExport OfxPlugin* OfxGetPlugin(int nth) { return nth == 0 ? &gPlugin : nullptr; }
+OfxExport int OfxGetNumberOfPlugins(void) { return 2; }
+OfxExport OfxPlugin* OfxGetPlugin(int nth) { return nth == 0 || nth == 1 ? &gPlugins[nth] : nullptr; }
 }
