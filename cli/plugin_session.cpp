@@ -388,6 +388,10 @@ class HostInstance : public EffectInstance {
       // output as for the source.
       SetClip(kOfxImageEffectSimpleSourceClipName, &sourceFile, fileDepth);
       SetClip(kOfxImageEffectOutputClipName, &sourceFile, fileDepth);
+      // A plug-in that cannot take the file's depth is offered one it can.
+      const std::string offered = OfferedDepth(fileDepth);
+      for (const char* clip : {kOfxImageEffectSimpleSourceClipName, kOfxImageEffectOutputClipName})
+        effect_.FindClip(clip)->Properties().Set(kOfxImageEffectPropPixelDepth, 0, offered);
       const std::string filePremultiplication = PremultiplicationName(source.alphaMode);
       if (!preferences_ || askedWith_ != filePremultiplication) askPreferences(filePremultiplication);
       std::optional<host::Image> sourceConverted, outputConverted;
@@ -395,7 +399,7 @@ class HostInstance : public EffectInstance {
           host::AlphaChangeBetween(filePremultiplication, preferences_->output_premultiplication);
       const std::string pluginPremultiplication =
           alpha == host::AlphaChange::kNone ? filePremultiplication : preferences_->output_premultiplication;
-      sourceWanted_ = wanted(kOfxImageEffectSimpleSourceClipName, fileDepth, alpha, pluginPremultiplication);
+      sourceWanted_ = wanted(kOfxImageEffectSimpleSourceClipName, offered, alpha, pluginPremultiplication);
       fileDepth_ = source.depth;
       host::Image* sourceImage = InFormat(sourceFile, sourceWanted_, sourceConverted, true);
       SetClip(kOfxImageEffectSimpleSourceClipName, sourceImage, fileDepth, [this, time, sourceImage](OfxTime at) {
@@ -408,7 +412,7 @@ class HostInstance : public EffectInstance {
       const OfxRectI region = renderedRegion(time, whole, output);
       host::Image outputFile = WrapFileImage(output);
       host::Image* outputImage =
-          InFormat(outputFile, wanted(kOfxImageEffectOutputClipName, fileDepth, alpha, pluginPremultiplication),
+          InFormat(outputFile, wanted(kOfxImageEffectOutputClipName, offered, alpha, pluginPremultiplication),
                    outputConverted, false);
       SetClip(kOfxImageEffectOutputClipName, outputImage, fileDepth);
       renderFrame(time, RenderRects(windows, whole, region), region, *outputImage);
@@ -428,11 +432,25 @@ class HostInstance : public EffectInstance {
   }
 
  private:
-  // What the plug-in's preferences ask for a clip, the file's format where
+  // The file's depth when the plug-in declares it, else the first it
+  // declares of float, half, short and byte, the ones losing least.
+  std::string OfferedDepth(const std::string& fileDepth) const {
+    const std::vector<std::string> declared =
+        StringValues(plugin_.Descriptor().Properties(), kOfxImageEffectPropSupportedPixelDepths);
+    const auto declares = [&](const std::string& depth) {
+      return std::find(declared.begin(), declared.end(), depth) != declared.end();
+    };
+    if (declares(fileDepth)) return fileDepth;
+    for (const char* depth : {kOfxBitDepthFloat, kOfxBitDepthHalf, kOfxBitDepthShort, kOfxBitDepthByte})
+      if (declares(depth)) return depth;
+    return fileDepth;
+  }
+
+  // What the plug-in's preferences ask for a clip, the offered format where
   // they say nothing.
-  WantedFormat wanted(const char* clip, const std::string& fileDepth, host::AlphaChange alpha,
+  WantedFormat wanted(const char* clip, const std::string& offeredDepth, host::AlphaChange alpha,
                       const std::string& premultiplication) const {
-    return {Preferred(*preferences_, clip, fileDepth, &host::ClipPreference::depth),
+    return {Preferred(*preferences_, clip, offeredDepth, &host::ClipPreference::depth),
             Preferred(*preferences_, clip, kOfxImageComponentRGBA, &host::ClipPreference::components), alpha,
             premultiplication};
   }
@@ -636,10 +654,11 @@ std::unique_ptr<LoadedPlugin> OpenAt(const std::string& path, int index, const s
 }  // namespace
 
 bool PluginDescription::supportsDepth(PixelDepth depth) const {
-  const std::string wanted = depth == PixelDepth::Byte ? "byte" : "float";
-  for (const std::string& d : depths)
-    if (d == wanted) return true;
-  return false;
+  return supportsDepth(depth == PixelDepth::Byte ? "byte" : "float");
+}
+
+bool PluginDescription::supportsDepth(const std::string& shortName) const {
+  return std::find(depths.begin(), depths.end(), shortName) != depths.end();
 }
 
 std::vector<std::string> PluginSearchFolders() {

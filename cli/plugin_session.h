@@ -39,6 +39,7 @@ struct PluginDescription {
   bool rendersInParallel = true;
   bool supportsTiles = true;
   bool supportsDepth(PixelDepth depth) const;
+  bool supportsDepth(const std::string& shortName) const;  // "byte", "short", "half", "float"
 };
 
 // The folders searched for bundles, in order: OFX_PLUGIN_PATH's entries,

@@ -187,7 +187,11 @@ PixelDepth ChooseDepth(DepthChoice choice, PixelDepth natural, const PluginDescr
   }
   if (plugin.supportsDepth(natural)) return natural;
   if (plugin.supportsDepth(Other(natural))) return Other(natural);
-  throw std::runtime_error("plug-in '" + plugin.summary.identifier + "' renders at neither byte nor float depth");
+  // Files are read as bytes or floats; a plug-in working only in 16-bit
+  // integers or half floats gets the floats converted to its depth.
+  if (plugin.supportsDepth("short") || plugin.supportsDepth("half")) return PixelDepth::Float;
+  throw std::runtime_error("plug-in '" + plugin.summary.identifier +
+                           "' renders at no depth this host offers (byte, short, half or float)");
 }
 
 std::vector<RenderWindow> SplitIntoWindows(int width, int height, int tiles) {

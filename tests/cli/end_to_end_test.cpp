@@ -363,6 +363,11 @@ TEST_F(Lenstrove, ASupportLibraryStylePluginRendersInEveryDepthItAsksFor) {
   run("float.png", {"Gain=0.5", "Depth=3"});
   EXPECT_EQ(ReadRaw(path("short.png")), ReadRaw(path("byte.png")));
   EXPECT_EQ(ReadRaw(path("float.png")), ReadRaw(path("byte.png")));
+  // A plug-in declaring 16-bit integers alone is offered them.
+  const CommandResult onlyShort =
+      render({in, path("only-short.png"), "-p", "org.lenstrove.tests.ShortUser", "Gain=0.5"}, LENSTROVE_TEST_PLUGIN_DIR);
+  EXPECT_EQ(onlyShort.exitCode, 0) << onlyShort.err;
+  EXPECT_EQ(ReadRaw(path("only-short.png")), ReadRaw(path("byte.png")));
   // Half carries 11 significant bits: at most one step off in bytes.
   run("half.png", {"Gain=0.5", "Depth=4"});
   const std::vector<unsigned char> half = ReadRaw(path("half.png")), byte = ReadRaw(path("byte.png"));

@@ -57,7 +57,8 @@ TEST(DepthChoice, AutoPrefersTheFilesDepthAndFallsBack) {
   const PluginDescription floatOnly = WithDepths({"float"});
   EXPECT_EQ(ChooseDepth(DepthChoice::Auto, PixelDepth::Byte, floatOnly), PixelDepth::Float);
   EXPECT_THROW(ChooseDepth(DepthChoice::Byte, PixelDepth::Byte, floatOnly), std::runtime_error);
-  EXPECT_THROW(ChooseDepth(DepthChoice::Auto, PixelDepth::Byte, WithDepths({"half"})), std::runtime_error);
+  EXPECT_EQ(ChooseDepth(DepthChoice::Auto, PixelDepth::Byte, WithDepths({"half"})), PixelDepth::Float);
+  EXPECT_THROW(ChooseDepth(DepthChoice::Auto, PixelDepth::Byte, WithDepths({"rgb565"})), std::runtime_error);
 }
 
 TEST(Workers, NeverMoreThanThereAreFrames) {

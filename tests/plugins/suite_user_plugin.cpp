@@ -22,10 +22,11 @@
 // Every other parameter is read at render time and checked against its
 // default, so a host that hands back a wrong value fails the render.
 //
-// The module holds a second plug-in, org.lenstrove.tests.UnsafeUser:
-// the same filter declaring its renders unsafe. Each of its renders lingers
-// a moment and fails when another render of it, from any instance, is
-// running at the same time.
+// The module holds two more plug-ins: org.lenstrove.tests.UnsafeUser,
+// the same filter declaring its renders unsafe, each of whose renders
+// lingers a moment and fails when another render of it, from any instance,
+// is running at the same time; and org.lenstrove.tests.ShortUser, the same
+// filter declaring 16-bit integers as its only depth.
 
 #include <atomic>
 #include <chrono>
@@ -92,13 +93,16 @@ OfxStatus Load() {
 
 OfxImageEffectHandle Effect(const void* handle) { return static_cast<OfxImageEffectHandle>(const_cast<void*>(handle)); }
 
-OfxStatus Describe(const void* handle, const char* threadSafety) {
+const char* const kEveryDepth[] = {kOfxBitDepthByte, kOfxBitDepthShort, kOfxBitDepthHalf, kOfxBitDepthFloat};
+const char* const kShortOnly[] = {kOfxBitDepthShort};
+
+template <int DepthCount>
+OfxStatus Describe(const void* handle, const char* threadSafety, const char* const (&depths)[DepthCount]) {
   OfxPropertySetHandle props = nullptr;
   gEffects->getPropertySet(Effect(handle), &props);
   gProps->propSetString(props, kOfxPropLabel, 0, "Suite User");
   gProps->propSetString(props, kOfxImageEffectPropSupportedContexts, 0, kOfxImageEffectContextFilter);
-  const char* depths[] = {kOfxBitDepthByte, kOfxBitDepthShort, kOfxBitDepthHalf, kOfxBitDepthFloat};
-  gProps->propSetStringN(props, kOfxImageEffectPropSupportedPixelDepths, 4, depths);
+  gProps->propSetStringN(props, kOfxImageEffectPropSupportedPixelDepths, DepthCount, depths);
   gProps->propSetString(props, kOfxImageEffectPluginRenderThreadSafety, 0, threadSafety);
   gProps->propSetInt(props, kOfxImageEffectPropSupportsMultipleClipDepths, 0, 1);
   gProps->propSetInt(props, kOfxImageEffectPropTemporalClipAccess, 0, 1);
@@ -459,7 +463,7 @@ OfxStatus UnsafeRender(const void* handle, OfxPropertySetHandle in) {
 OfxStatus MainEntry(const char* action, const void* handle, OfxPropertySetHandle in, OfxPropertySetHandle out) {
   std::string a = action;
   if (a == kOfxActionLoad) return Load();
-  if (a == kOfxActionDescribe) return Describe(handle, kOfxImageEffectRenderFullySafe);
+  if (a == kOfxActionDescribe) return Describe(handle, kOfxImageEffectRenderFullySafe, kEveryDepth);
   if (a == kOfxImageEffectActionDescribeInContext) return DescribeInContext(handle);
   if (a == kOfxImageEffectActionGetClipPreferences) return ClipPreferences(handle, out);
   if (a == kOfxImageEffectActionIsIdentity) return IsIdentity(handle, in, out);
@@ -478,8 +482,32 @@ OfxStatus MainEntry(const char* action, const void* handle, OfxPropertySetHandle
 
 OfxStatus UnsafeMainEntry(const char* action, const void* handle, OfxPropertySetHandle in, OfxPropertySetHandle out) {
   std::string a = action;
-  if (a == kOfxActionDescribe) return Describe(handle, kOfxImageEffectRenderUnsafe);
+  if (a == kOfxActionDescribe) return Describe(handle, kOfxImageEffectRenderUnsafe, kEveryDepth);
   if (a == kOfxImageEffectActionRender) return UnsafeRender(handle, in);
+  return MainEntry(action, handle, in, out);
+}
+
+// A render of the 16-bit plug-in handed clips of any other depth fails.
+OfxStatus ShortRender(const void* handle, OfxPropertySetHandle in) {
+  for (const char* name : {kOfxImageEffectSimpleSourceClipName, kOfxImageEffectOutputClipName}) {
+    OfxImageClipHandle clip = nullptr;
+    OfxPropertySetHandle props = nullptr;
+    char* depth = nullptr;
+    if (gEffects->clipGetHandle(Effect(handle), name, &clip, nullptr) != kOfxStatOK ||
+        gEffects->clipGetPropertySet(clip, &props) != kOfxStatOK ||
+        gProps->propGetString(props, kOfxImageEffectPropPixelDepth, 0, &depth) != kOfxStatOK ||
+        std::string(depth) != kOfxBitDepthShort) {
+      gMessages->message(const_cast<void*>(handle), kOfxMessageError, "", "clip %s is not 16-bit", name);
+      return kOfxStatFailed;
+    }
+  }
+  return Render(handle, in);
+}
+
+OfxStatus ShortMainEntry(const char* action, const void* handle, OfxPropertySetHandle in, OfxPropertySetHandle out) {
+  const std::string a = action;
+  if (a == kOfxActionDescribe) return Describe(handle, kOfxImageEffectRenderFullySafe, kShortOnly);
+  if (a == kOfxImageEffectActionRender) return ShortRender(handle, in);
   return MainEntry(action, handle, in, out);
 }
 
@@ -488,11 +516,12 @@ void SetHost(OfxHost* host) { gHost = host; }
 OfxPlugin gPlugins[] = {
     {kOfxImageEffectPluginApi, 1, "org.lenstrove.tests.SuiteUser", 1, 0, SetHost, MainEntry},
     {kOfxImageEffectPluginApi, 1, "org.lenstrove.tests.UnsafeUser", 1, 0, SetHost, UnsafeMainEntry},
+    {kOfxImageEffectPluginApi, 1, "org.lenstrove.tests.ShortUser", 1, 0, SetHost, ShortMainEntry},
 };
 
 }  // namespace
 
 extern "C" {
-OfxExport int OfxGetNumberOfPlugins(void) { return 2; }
-OfxExport OfxPlugin* OfxGetPlugin(int nth) { return nth == 0 || nth == 1 ? &gPlugins[nth] : nullptr; }
+OfxExport int OfxGetNumberOfPlugins(void) { return 3; }
+OfxExport OfxPlugin* OfxGetPlugin(int nth) { return nth >= 0 && nth < 3 ? &gPlugins[nth] : nullptr; }
 }
