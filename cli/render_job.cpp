@@ -125,7 +125,9 @@ void RenderTask(EffectInstance& instance, const FrameTask& task, SharedState& sh
   const ImageFile file = ReadImageFile(task.input, plan.pixelLimit, plan.part);
   const PixelDepth depth = ChooseDepth(plan.depth, file.naturalDepth(), shared.description);
   RgbaImage source = PictureToRender(file, depth);
-  const bool premultiplied = file.formatName == "openexr";
+  // The colour conversion and the plug-in see the same alpha state: the
+  // one the file declares.
+  const bool premultiplied = source.alphaMode == AlphaMode::Premultiplied;
   if (plan.colour) plan.colour->toDisplay(source, premultiplied);
   RgbaImage output(source.width, source.height, depth);
   output.x = source.x;

@@ -31,7 +31,7 @@ class ColourPipeline {
   virtual ~ColourPipeline() = default;
 
   // In place; safe to call from several threads at once. A premultiplied
-  // picture (OpenEXR's convention) is converted unpremultiplied and
+  // picture (OpenEXR, associated TIFF) is converted unpremultiplied and
   // premultiplied again, as OpenImageIO does; straight alpha (PNG, movies)
   // is left as it is.
   virtual void toDisplay(RgbaImage& image, bool premultiplied) const = 0;
