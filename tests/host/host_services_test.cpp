@@ -22,6 +22,7 @@
 #include "ofx/ofxMessage.h"
 #include "ofx/ofxMultiThread.h"
 #include "ofx/ofxParam.h"
+#include "ofx/ofxProgress.h"
 #include "ofx/ofxTimeLine.h"
 #include "param_set.h"
 #include "status.h"
@@ -129,7 +130,7 @@ TEST(HostServices, MutexesAreRecursiveAndRefuseWhatTheThreadDoesNotHold) {
   EXPECT_EQ(threads->mutexDestroy(mutex), kOfxStatErrBadHandle);
 }
 
-TEST(HostServices, MemoryMessagesAndTimeline) {
+TEST(HostServices, MemoryMessagesTimelineAndProgress) {
   host::Host host;
   const auto* memory = Fetch<OfxMemorySuiteV1>(host, kOfxMemorySuite);
   void* block = nullptr;
@@ -162,6 +163,16 @@ TEST(HostServices, MemoryMessagesAndTimeline) {
   EXPECT_EQ(timeline->gotoTime(instance.Handle(), 12), kOfxStatOK);
   EXPECT_EQ(timeline->getTime(instance.Handle(), &now), kOfxStatOK);
   EXPECT_EQ(now, 12);
+
+  // Progress reaches the listener (the command's progress bar) clamped to 0..1.
+  std::vector<double> reported;
+  instance.SetProgressListener([&](double fraction) { reported.push_back(fraction); });
+  const auto* progress = Fetch<OfxProgressSuiteV2>(host, kOfxProgressSuite, 2);
+  EXPECT_EQ(progress->progressStart(instance.Handle(), "Scaling", "scale"), kOfxStatOK);
+  EXPECT_EQ(progress->progressUpdate(instance.Handle(), 1.5), kOfxStatOK);
+  EXPECT_EQ(progress->progressEnd(instance.Handle()), kOfxStatOK);
+  EXPECT_EQ(reported, (std::vector<double>{0, 1, 1}));
+  EXPECT_EQ(progress->progressUpdate(&garbage, 0.5), kOfxStatErrBadHandle);
   plugin->Shutdown();
 }
 
