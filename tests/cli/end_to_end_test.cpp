@@ -351,7 +351,7 @@ TEST_F(Lenstrove, ASupportLibraryStylePluginRendersInEveryDepthItAsksFor) {
                [](int x, int y, int c) { return c == 3 ? (x + y) % 5 / 4.0f : ((x * 7 + y * 3 + c * 50) % 256) / 255.0f; });
   const std::string plugin = "org.lenstrove.tests.SuiteUser";
   auto run = [&](const std::string& out, std::vector<std::string> settings) {
-    std::vector<std::string> args = {in, path(out), "-p", plugin, "-t", "4"};
+    std::vector<std::string> args = {in, path(out), "-p", plugin, "-t", "4", "Ordered=on"};
     args.insert(args.end(), settings.begin(), settings.end());
     const CommandResult r = render(args, LENSTROVE_TEST_PLUGIN_DIR);
     EXPECT_EQ(r.exitCode, 0) << out << ": " << r.err;

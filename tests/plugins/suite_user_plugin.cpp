@@ -19,6 +19,8 @@
 //   Complain    on: posts an error message while rendering
 //   Neighbour   N: scales the source at the frame N frames away instead
 //               (it declares temporal clip access)
+//   Ordered     on: checks each frame's actions against the standard's
+//               order and fails the render after a step out of it
 // Every other parameter is read at render time and checked against its
 // default, so a host that hands back a wrong value fails the render.
 //
@@ -33,6 +35,8 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <map>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -119,7 +123,7 @@ constexpr ParamDef kParams[] = {
     {kOfxParamTypePage, "Main"},         {kOfxParamTypeGroup, "Controls"},     {kOfxParamTypeDouble, "Gain"},
     {kOfxParamTypeInteger, "Depth"},     {kOfxParamTypeChoice, "Components"}, {kOfxParamTypeBoolean, "Identity"},
     {kOfxParamTypeBoolean, "Complain"},  {kOfxParamTypeInteger, "Neighbour"}, {kOfxParamTypeChoice, "Premultiply"},
-    {kOfxParamTypeInteger, "Grow"},
+    {kOfxParamTypeInteger, "Grow"},      {kOfxParamTypeBoolean, "Ordered"},
     {kOfxParamTypeRGBA, "Tint"},         {kOfxParamTypeRGB, "Lift"},
     {kOfxParamTypeDouble2D, "Centre"},   {kOfxParamTypeDouble3D, "Axis"},     {kOfxParamTypeInteger2D, "Size"},
     {kOfxParamTypeInteger3D, "Cells"},   {kOfxParamTypeString, "Note"},       {kOfxParamTypeCustom, "Curve"},
@@ -388,8 +392,54 @@ const char* WrongPremultiplication(OfxImageEffectHandle effect, OfxPropertySetHa
 // Renders of the unsafe plug-in running now, in the whole process.
 std::atomic<int> gUnsafeRenders{0};
 
+// Where each instance stands in the actions of a frame: regions of
+// definition and interest, frames needed, is identity, then begin sequence,
+// renders and end sequence (none of those after an identity answer).
+enum class Step { kIdle, kDefinition, kInterest, kFramesNeeded, kIdentity, kBegun };
+struct Order {
+  Step now = Step::kIdle;
+  std::string fault;  // the first step out of order
+};
+std::mutex gOrderMutex;
+std::map<const void*, Order> gOrders;
+
+bool Ordered(const void* handle) { return IntParam(Effect(handle), "Ordered", 0) != 0; }
+
+void Track(const std::string& action, const void* handle) {
+  Step next;
+  if (action == kOfxImageEffectActionGetRegionOfDefinition) next = Step::kDefinition;
+  else if (action == kOfxImageEffectActionGetRegionsOfInterest) next = Step::kInterest;
+  else if (action == kOfxImageEffectActionGetFramesNeeded) next = Step::kFramesNeeded;
+  else if (action == kOfxImageEffectActionIsIdentity) next = Step::kIdentity;
+  else if (action == kOfxImageEffectActionBeginSequenceRender) next = Step::kBegun;
+  else if (action == kOfxImageEffectActionEndSequenceRender) next = Step::kIdle;
+  else return;
+  if (!Ordered(handle)) return;
+  std::lock_guard<std::mutex> lock(gOrderMutex);
+  Order& order = gOrders[handle];
+  const bool inOrder = next == Step::kDefinition ? order.now != Step::kInterest && order.now != Step::kFramesNeeded &&
+                                                       order.now != Step::kBegun
+                       : next == Step::kIdle     ? order.now == Step::kBegun
+                                                 : static_cast<int>(order.now) == static_cast<int>(next) - 1;
+  if (!inOrder && order.fault.empty()) order.fault = action + " came out of order";
+  order.now = next;
+}
+
+// Why a render now breaks the order, or empty.
+std::string RenderOutOfOrder(const void* handle) {
+  if (!Ordered(handle)) return {};
+  std::lock_guard<std::mutex> lock(gOrderMutex);
+  const Order& order = gOrders[handle];
+  if (!order.fault.empty()) return order.fault;
+  return order.now == Step::kBegun ? std::string() : "a render came outside begin and end sequence";
+}
+
 OfxStatus Render(const void* handle, OfxPropertySetHandle in) {
   OfxImageEffectHandle effect = Effect(handle);
+  if (const std::string fault = RenderOutOfOrder(handle); !fault.empty()) {
+    gMessages->message(effect, kOfxMessageError, "", "%s", fault.c_str());
+    return kOfxStatFailed;
+  }
   double time = 0;
   gProps->propGetDouble(in, kOfxPropTime, 0, &time);
   Job job{};
@@ -463,6 +513,11 @@ OfxStatus UnsafeRender(const void* handle, OfxPropertySetHandle in) {
 OfxStatus MainEntry(const char* action, const void* handle, OfxPropertySetHandle in, OfxPropertySetHandle out) {
   std::string a = action;
   if (a == kOfxActionLoad) return Load();
+  Track(a, handle);
+  if (a == kOfxActionDestroyInstance) {
+    std::lock_guard<std::mutex> lock(gOrderMutex);
+    gOrders.erase(handle);
+  }
   if (a == kOfxActionDescribe) return Describe(handle, kOfxImageEffectRenderFullySafe, kEveryDepth);
   if (a == kOfxImageEffectActionDescribeInContext) return DescribeInContext(handle);
   if (a == kOfxImageEffectActionGetClipPreferences) return ClipPreferences(handle, out);
