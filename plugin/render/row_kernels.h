@@ -104,9 +104,9 @@ const KernelSet& Avx2Kernels();
 const KernelSet& Avx512Kernels();
 const KernelSet& NeonKernels();
 
-// Pixel by pixel through the stage functions themselves: the scalar width,
-// the ends of runs too short for a vector, and blocks holding a NaN whose
-// result would depend on which NaN an addition keeps.
+// Pixel by pixel through the stage functions themselves: the scalar width
+// and blocks holding a NaN whose result would depend on which NaN an
+// addition keeps.
 void StageRunByte(const RunRecipe& recipe, const unsigned char* source, unsigned char* output, int32_t count,
                   int32_t x, int32_t y);
 void StageRunFloat(const RunRecipe& recipe, const unsigned char* source, unsigned char* output, int32_t count,
