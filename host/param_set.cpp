@@ -7,6 +7,7 @@
 #include <iterator>
 #include <optional>
 
+#include "property_table.h"
 #include "status.h"
 
 namespace lenstrove::host {
@@ -20,25 +21,24 @@ struct ParamTypeInfo {
   ValueKind kind;
   int dimension;
   Motion motion;
-  const char* dimension_labels[4];
 };
 
 constexpr ParamTypeInfo kParamTypes[] = {
-    {kOfxParamTypeGroup, ValueKind::kNone, 0, Motion::kNone, {}},
-    {kOfxParamTypePage, ValueKind::kNone, 0, Motion::kNone, {}},
-    {kOfxParamTypePushButton, ValueKind::kNone, 0, Motion::kNone, {}},
-    {kOfxParamTypeBoolean, ValueKind::kInt, 1, Motion::kStepped, {}},
-    {kOfxParamTypeChoice, ValueKind::kInt, 1, Motion::kStepped, {}},
-    {kOfxParamTypeInteger, ValueKind::kInt, 1, Motion::kRounded, {}},
-    {kOfxParamTypeInteger2D, ValueKind::kInt, 2, Motion::kRounded, {"x", "y"}},
-    {kOfxParamTypeInteger3D, ValueKind::kInt, 3, Motion::kRounded, {"x", "y", "z"}},
-    {kOfxParamTypeDouble, ValueKind::kDouble, 1, Motion::kLinear, {}},
-    {kOfxParamTypeDouble2D, ValueKind::kDouble, 2, Motion::kLinear, {"x", "y"}},
-    {kOfxParamTypeDouble3D, ValueKind::kDouble, 3, Motion::kLinear, {"x", "y", "z"}},
-    {kOfxParamTypeRGB, ValueKind::kDouble, 3, Motion::kLinear, {"r", "g", "b"}},
-    {kOfxParamTypeRGBA, ValueKind::kDouble, 4, Motion::kLinear, {"r", "g", "b", "a"}},
-    {kOfxParamTypeString, ValueKind::kString, 0, Motion::kStepped, {}},
-    {kOfxParamTypeCustom, ValueKind::kString, 0, Motion::kStepped, {}},
+    {kOfxParamTypeGroup, ValueKind::kNone, 0, Motion::kNone},
+    {kOfxParamTypePage, ValueKind::kNone, 0, Motion::kNone},
+    {kOfxParamTypePushButton, ValueKind::kNone, 0, Motion::kNone},
+    {kOfxParamTypeBoolean, ValueKind::kInt, 1, Motion::kStepped},
+    {kOfxParamTypeChoice, ValueKind::kInt, 1, Motion::kStepped},
+    {kOfxParamTypeInteger, ValueKind::kInt, 1, Motion::kRounded},
+    {kOfxParamTypeInteger2D, ValueKind::kInt, 2, Motion::kRounded},
+    {kOfxParamTypeInteger3D, ValueKind::kInt, 3, Motion::kRounded},
+    {kOfxParamTypeDouble, ValueKind::kDouble, 1, Motion::kLinear},
+    {kOfxParamTypeDouble2D, ValueKind::kDouble, 2, Motion::kLinear},
+    {kOfxParamTypeDouble3D, ValueKind::kDouble, 3, Motion::kLinear},
+    {kOfxParamTypeRGB, ValueKind::kDouble, 3, Motion::kLinear},
+    {kOfxParamTypeRGBA, ValueKind::kDouble, 4, Motion::kLinear},
+    {kOfxParamTypeString, ValueKind::kString, 0, Motion::kStepped},
+    {kOfxParamTypeCustom, ValueKind::kString, 0, Motion::kStepped},
 };
 
 const ParamTypeInfo* InfoOf(std::string_view type) {
@@ -48,64 +48,14 @@ const ParamTypeInfo* InfoOf(std::string_view type) {
   return nullptr;
 }
 
-std::vector<PropertyValue> Repeated(PropertyValue value, int count) {
-  return std::vector<PropertyValue>(static_cast<size_t>(count), value);
-}
-
-void SetRange(PropertySet& properties, PropertyType type, PropertyValue low, PropertyValue high, int dimension) {
-  for (const char* name : {kOfxParamPropMin, kOfxParamPropDisplayMin}) properties.SetN(name, type, Repeated(low, dimension));
-  for (const char* name : {kOfxParamPropMax, kOfxParamPropDisplayMax}) properties.SetN(name, type, Repeated(high, dimension));
-}
-
-// What a host assumes for every property the plug-in leaves unset.
-PropertySet DefinitionDefaults(std::string_view type, std::string_view name, const ParamTypeInfo& info) {
+// The parameter's own names over the standard's defaults for its type.
+PropertySet DefinitionDefaults(std::string_view type, std::string_view name) {
   PropertySet properties("param " + std::string(name));
-  properties.Set(kOfxPropType, 0, kOfxTypeParameter);
   properties.Set(kOfxPropName, 0, std::string(name));
   properties.Set(kOfxParamPropType, 0, std::string(type));
   properties.Set(kOfxPropLabel, 0, std::string(name));
   properties.Set(kOfxParamPropScriptName, 0, std::string(name));
-  properties.Set(kOfxParamPropHint, 0, "");
-  properties.Set(kOfxParamPropParent, 0, "");
-  properties.Set(kOfxParamPropSecret, 0, 0);
-  properties.Set(kOfxParamPropEnabled, 0, 1);
-  properties.Set(kOfxParamPropDataPtr, 0, static_cast<void*>(nullptr));
-  properties.Set(kOfxParamPropEvaluateOnChange, 0, 1);
-  if (type == kOfxParamTypeGroup) properties.Set(kOfxParamPropGroupOpen, 0, 1);
-  if (type == kOfxParamTypePage) properties.SetN(kOfxParamPropPageChild, PropertyType::kString, {});
-  if (info.kind == ValueKind::kNone) return properties;
-  properties.Set(kOfxParamPropAnimates, 0, 1);
-  properties.Set(kOfxParamPropIsAnimating, 0, 0);
-  properties.Set(kOfxParamPropIsAutoKeying, 0, 0);
-  properties.Set(kOfxParamPropPersistant, 0, 1);
-  properties.Set(kOfxParamPropPluginMayWrite, 0, 0);
-  properties.Set(kOfxParamPropCanUndo, 0, 1);
-  properties.Set(kOfxParamPropCacheInvalidation, 0, kOfxParamInvalidateValueChange);
-  for (int i = 0; i < info.dimension && info.dimension > 1; ++i) {
-    properties.Set(kOfxParamPropDimensionLabel, i, info.dimension_labels[i]);
-  }
-  if (info.kind == ValueKind::kString) {
-    properties.Set(kOfxParamPropDefault, 0, "");
-    if (type == kOfxParamTypeString) {
-      properties.Set(kOfxParamPropStringMode, 0, kOfxParamStringIsSingleLine);
-      properties.Set(kOfxParamPropStringFilePathExists, 0, 1);
-    } else {
-      properties.Set(kOfxParamPropCustomInterpCallbackV1, 0, static_cast<void*>(nullptr));
-    }
-  }
-  if (info.kind == ValueKind::kInt) {
-    properties.SetN(kOfxParamPropDefault, PropertyType::kInt, Repeated(0, info.dimension));
-    if (info.motion == Motion::kRounded) SetRange(properties, PropertyType::kInt, INT_MIN, INT_MAX, info.dimension);
-    if (type == kOfxParamTypeChoice) properties.SetN(kOfxParamPropChoiceOption, PropertyType::kString, {});
-  }
-  if (info.kind == ValueKind::kDouble) {
-    properties.SetN(kOfxParamPropDefault, PropertyType::kDouble, Repeated(0.0, info.dimension));
-    SetRange(properties, PropertyType::kDouble, -DBL_MAX, DBL_MAX, info.dimension);
-    properties.Set(kOfxParamPropIncrement, 0, 1.0);
-    properties.Set(kOfxParamPropDigits, 0, 2);
-    properties.Set(kOfxParamPropDoubleType, 0, kOfxParamDoubleTypePlain);
-    properties.Set(kOfxParamPropDefaultCoordinateSystem, 0, kOfxParamCoordinatesCanonical);
-  }
+  AddStandardProperties(properties, ParamCarrier(type));
   return properties;
 }
 
@@ -284,7 +234,9 @@ ParamSet::ParamSet(Host& host, bool descriptor)
       descriptor_(descriptor),
       properties_("param set"),
       self_registration_(this, HandleKind::kParamSet, host),
-      properties_registration_(&properties_, HandleKind::kPropertySet, host) {}
+      properties_registration_(&properties_, HandleKind::kPropertySet, host) {
+  AddStandardProperties(properties_, kParamSetObject);
+}
 
 OfxStatus ParamSet::Define(std::string_view type, std::string_view name, Param** param) {
   if (!descriptor_) return kOfxStatErrUnsupported;
@@ -292,7 +244,7 @@ OfxStatus ParamSet::Define(std::string_view type, std::string_view name, Param**
   if (!info) return kOfxStatErrUnknown;
   if (Find(name)) return kOfxStatErrExists;
   params_.push_back(std::make_unique<Param>(host_, *this, std::string(name), std::string(type),
-                                            DefinitionDefaults(type, name, *info)));
+                                            DefinitionDefaults(type, name)));
   *param = params_.back().get();
   return kOfxStatOK;
 }

@@ -7,6 +7,7 @@
 
 #include "host.h"
 #include "plugin_module.h"
+#include "property_table.h"
 
 namespace lenstrove::host {
 
@@ -90,6 +91,7 @@ PropertySet RenderArgs(const char* label, const RenderRequest& request) {
   in_args.Set(kOfxImageEffectPropFieldToRender, 0, kOfxImageFieldNone);
   in_args.SetN(kOfxImageEffectPropRenderWindow, PropertyType::kInt, {window.x1, window.y1, window.x2, window.y2});
   in_args.SetN(kOfxImageEffectPropRenderScale, PropertyType::kDouble, {request.scale_x, request.scale_y});
+  AddStandardProperties(in_args, kRenderArgs);
   return in_args;
 }
 
@@ -144,7 +146,6 @@ std::string Plugin::RenderThreadSafety() {
 
 ActionResult Plugin::RenderCall(Effect& instance, const RenderRequest& request) {
   PropertySet in_args = RenderArgs("render inArgs", request);
-  PropertySet out_args("render outArgs");
   in_args.Set(kOfxImageEffectPropSequentialRenderStatus, 0, request.sequential ? 1 : 0);
   in_args.Set(kOfxImageEffectPropInteractiveRenderStatus, 0, request.interactive ? 1 : 0);
   std::string safety = RenderThreadSafety();
@@ -153,7 +154,8 @@ ActionResult Plugin::RenderCall(Effect& instance, const RenderRequest& request) 
   if (safety != kOfxImageEffectRenderFullySafe) instance_lock = std::unique_lock(instance.RenderMutex());
   // Tiles of one frame render at the same time and all set the same time.
   if (instance.Params().Time() != request.time) instance.SetTime(request.time);
-  return Run(kOfxImageEffectActionRender, instance.Handle(), &in_args, &out_args);
+  // The standard passes no outArgs to a render.
+  return Run(kOfxImageEffectActionRender, instance.Handle(), &in_args, nullptr);
 }
 
 namespace {
@@ -326,6 +328,7 @@ PropertySet SequenceArgs(const char* label, OfxRangeD frames, bool sequential) {
   in_args.SetN(kOfxImageEffectPropRenderScale, PropertyType::kDouble, {1.0, 1.0});
   in_args.Set(kOfxImageEffectPropSequentialRenderStatus, 0, sequential ? 1 : 0);
   in_args.Set(kOfxImageEffectPropInteractiveRenderStatus, 0, 0);
+  AddStandardProperties(in_args, kSequenceArgs);
   return in_args;
 }
 
