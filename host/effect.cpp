@@ -84,6 +84,8 @@ std::unique_ptr<Effect> Effect::Instantiate(const Effect& descriptor) {
         std::make_unique<Clip>(instance->host_, *instance, clip->Name(), std::move(clip_properties)));
   }
   instance->params_.CopyDefinitions(descriptor.params_);
+  // Until the caller names the project, the one the properties start with.
+  instance->params_.PlaceDefaults(instance->project_);
   return instance;
 }
 
@@ -139,6 +141,24 @@ void Effect::NoteError(const std::string& text) {
 std::string Effect::TakeErrors() {
   std::lock_guard lock(errors_mutex_);
   return std::exchange(errors_, std::string());
+}
+
+void Effect::SetTimeBounds(OfxRangeD bounds) {
+  time_bounds_ = bounds;
+  properties_.Set(kOfxImageEffectInstancePropEffectDuration, 0, bounds.max - bounds.min + 1);
+  for (auto& clip : clips_) {
+    for (const char* range : {kOfxImageEffectPropFrameRange, kOfxImageEffectPropUnmappedFrameRange})
+      clip->Properties().SetN(range, PropertyType::kDouble, {bounds.min, bounds.max});
+  }
+}
+
+void Effect::SetProject(const ProjectFrame& project) {
+  project_ = project;
+  properties_.SetN(kOfxImageEffectPropProjectSize, PropertyType::kDouble, {project.width, project.height});
+  properties_.SetN(kOfxImageEffectPropProjectExtent, PropertyType::kDouble,
+                   {project.x + project.width, project.y + project.height});
+  properties_.SetN(kOfxImageEffectPropProjectOffset, PropertyType::kDouble, {project.x, project.y});
+  params_.PlaceDefaults(project);
 }
 
 void Effect::ReportProgress(double fraction) {

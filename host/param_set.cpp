@@ -41,6 +41,47 @@ constexpr ParamTypeInfo kParamTypes[] = {
     {kOfxParamTypeCustom, ValueKind::kString, 0, Motion::kStepped},
 };
 
+// The spatial kinds of double parameters: which axis their first value
+// lies on (the next on the next), whether they are positions (which count
+// from the project's corner) and whether their values are fractions.
+struct SpatialType {
+  const char* type;
+  int first_axis;  // 0 x, 1 y
+  bool position;
+  bool fractions;
+};
+
+constexpr SpatialType kSpatialTypes[] = {
+    {kOfxParamDoubleTypeX, 0, false, false},
+    {kOfxParamDoubleTypeXAbsolute, 0, true, false},
+    {kOfxParamDoubleTypeY, 1, false, false},
+    {kOfxParamDoubleTypeYAbsolute, 1, true, false},
+    {kOfxParamDoubleTypeXY, 0, false, false},
+    {kOfxParamDoubleTypeXYAbsolute, 0, true, false},
+    {kOfxParamDoubleTypeNormalisedX, 0, false, true},
+    {kOfxParamDoubleTypeNormalisedXAbsolute, 0, true, true},
+    {kOfxParamDoubleTypeNormalisedY, 1, false, true},
+    {kOfxParamDoubleTypeNormalisedYAbsolute, 1, true, true},
+    {kOfxParamDoubleTypeNormalisedXY, 0, false, true},
+    {kOfxParamDoubleTypeNormalisedXYAbsolute, 0, true, true},
+};
+
+const SpatialType* SpatialTypeOf(const PropertySet& properties) {
+  const Property* found = properties.Lookup(kOfxParamPropDoubleType);
+  const auto* type = found && !found->values.empty() ? std::get_if<std::string>(&found->values[0]) : nullptr;
+  if (!type) return nullptr;
+  for (const auto& spatial : kSpatialTypes) {
+    if (*type == spatial.type) return &spatial;
+  }
+  return nullptr;
+}
+
+// Value i of a spatial kind as canonical coordinates, from a fraction of the project.
+double Placed(const SpatialType& spatial, size_t i, double fraction, const ProjectFrame& project) {
+  const bool y = spatial.first_axis + i == 1;
+  return fraction * (y ? project.height : project.width) + (spatial.position ? (y ? project.y : project.x) : 0);
+}
+
 const ParamTypeInfo* InfoOf(std::string_view type) {
   for (const auto& info : kParamTypes) {
     if (type == info.type) return &info;
@@ -166,6 +207,7 @@ bool Param::Animates() const {
 }
 
 bool Param::SetValue(ParamValue value) {
+  holds_default_ = false;
   bool clamped = Clamp(&value);
   keys_.clear();
   value_ = std::move(value);
@@ -174,6 +216,7 @@ bool Param::SetValue(ParamValue value) {
 
 bool Param::SetValueAt(OfxTime time, ParamValue value) {
   if (!Animates()) return SetValue(std::move(value));
+  holds_default_ = false;
   bool clamped = Clamp(&value);
   keys_[time] = std::move(value);
   return clamped;
@@ -206,6 +249,27 @@ void Param::ResetToDefault() {
   }
   keys_.clear();
   value_ = std::move(value);
+  holds_default_ = true;
+}
+
+void Param::PlaceDefault(const ProjectFrame& project) {
+  const SpatialType* spatial = SpatialTypeOf(properties_);
+  const Property* system = properties_.Lookup(kOfxParamPropDefaultCoordinateSystem);
+  const bool normalised = system && !system->values.empty() &&
+                          system->values[0] == PropertyValue(std::string(kOfxParamCoordinatesNormalised));
+  if (!holds_default_ || !spatial || spatial->fractions || !normalised || kind_ != ValueKind::kDouble) return;
+  ResetToDefault();
+  for (size_t i = 0; i < value_.numbers.size(); ++i) value_.numbers[i] = Placed(*spatial, i, value_.numbers[i], project);
+}
+
+ParamValue Param::FromCanonical(ParamValue canonical, const ProjectFrame& project) const {
+  const SpatialType* spatial = SpatialTypeOf(properties_);
+  if (!spatial || !spatial->fractions) return canonical;
+  for (size_t i = 0; i < canonical.numbers.size(); ++i) {
+    const double origin = Placed(*spatial, i, 0, project), unit = Placed(*spatial, i, 1, project) - origin;
+    canonical.numbers[i] = unit != 0 ? (canonical.numbers[i] - origin) / unit : 0;
+  }
+  return canonical;
 }
 
 int Param::KeyIndex(OfxTime time, int direction) const {
@@ -221,6 +285,7 @@ int Param::KeyIndex(OfxTime time, int direction) const {
 
 OfxStatus Param::CopyFrom(const Param& from, OfxTime offset, const OfxRangeD* range) {
   if (from.type_ != type_) return kOfxStatErrValue;
+  holds_default_ = false;
   value_ = from.value_;
   if (!range) keys_.clear();
   for (const auto& [time, value] : from.keys_) {
@@ -257,6 +322,10 @@ void ParamSet::CopyDefinitions(const ParamSet& definitions) {
     param->ResetToDefault();
     params_.push_back(std::move(param));
   }
+}
+
+void ParamSet::PlaceDefaults(const ProjectFrame& project) {
+  for (auto& param : params_) param->PlaceDefault(project);
 }
 
 Param* ParamSet::Find(std::string_view name) {

@@ -290,14 +290,14 @@ ActionResult Plugin::GetFramesNeeded(Effect& instance, OfxTime time,
   frames->clear();
   for (Clip* clip : inputs) {
     std::string name = std::string(kOfxImageClipPropFrameRange) + "_" + clip->Name();
-    // Any number of ranges, as pairs; the host needs only their extent.
+    // Any number of ranges, as pairs; the host needs only their extent,
+    // which need not include `time` itself.
     OfxRangeD range{time, time};
-    if (const Property* found = out_args.Lookup(name)) {
-      for (size_t i = 0; i < found->values.size(); ++i) {
-        double bound = DoubleOf(out_args, name, time, i);
-        range.min = std::min(range.min, bound);
-        range.max = std::max(range.max, bound);
-      }
+    const Property* found = out_args.Lookup(name);
+    for (size_t i = 0; found && i < found->values.size(); ++i) {
+      double bound = DoubleOf(out_args, name, time, i);
+      range.min = i == 0 ? bound : std::min(range.min, bound);
+      range.max = i == 0 ? bound : std::max(range.max, bound);
     }
     frames->emplace_back(clip->Name(), range);
   }
