@@ -264,12 +264,17 @@ void Param::PlaceDefault(const ProjectFrame& project) {
 
 ParamValue Param::FromCanonical(ParamValue canonical, const ProjectFrame& project) const {
   const SpatialType* spatial = SpatialTypeOf(properties_);
-  if (!spatial || !spatial->fractions) return canonical;
+  if (!HoldsFractions()) return canonical;
   for (size_t i = 0; i < canonical.numbers.size(); ++i) {
     const double origin = Placed(*spatial, i, 0, project), unit = Placed(*spatial, i, 1, project) - origin;
     canonical.numbers[i] = unit != 0 ? (canonical.numbers[i] - origin) / unit : 0;
   }
   return canonical;
+}
+
+bool Param::HoldsFractions() const {
+  const SpatialType* spatial = SpatialTypeOf(properties_);
+  return spatial && spatial->fractions;
 }
 
 int Param::KeyIndex(OfxTime time, int direction) const {

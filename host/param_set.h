@@ -101,6 +101,8 @@ class Param {
   // the fractions of `project` for the older normalised double types,
   // whose plug-ins read fractions; unchanged for every other type.
   ParamValue FromCanonical(ParamValue canonical, const ProjectFrame& project) const;
+  // True for those older normalised kinds.
+  bool HoldsFractions() const;
 
   const std::map<OfxTime, ParamValue>& Keys() const { return keys_; }
   // Index of the key at `time` (direction 0), the last key before it

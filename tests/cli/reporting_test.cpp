@@ -55,9 +55,9 @@ TEST(Describe, ParametersAreListedInHostOrderWithDefaultsAndRanges) {
   d.depths = {"byte", "float"};
   d.clips = {{"Output", {"RGBA"}, false}, {"Source", {"RGBA", "Alpha"}, true}};
   d.parameters = {
-      {"Grp", ParameterType::Group, "", "Group", "", {}, {}, {}, false},
-      {"On", ParameterType::Boolean, "", "Switch", "Grp", 1.0, {}, {}, false},
-      {"Amount", ParameterType::Double, "", "Amount", "Grp", 0.25, 0.0, 1.0, true},
+      {"Grp", ParameterType::Group, "", "Group", "", false},
+      {"On", ParameterType::Boolean, "", "Switch", "Grp", false, {1.0}},
+      {"Amount", ParameterType::Double, "", "Amount", "Grp", true, {0.25}, "", {0.0}, {1.0}},
   };
   const std::string text = FormatDescription(d);
   EXPECT_NE(text.find("2 parameters in 1 group:\n"), std::string::npos);
