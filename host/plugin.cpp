@@ -1,6 +1,7 @@
 #include "plugin.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <optional>
 #include <string_view>
 #include <thread>
@@ -53,8 +54,23 @@ ActionResult Plugin::Run(const char* action, const void* handle, PropertySet* in
 
 ActionResult Plugin::Load() { return Run(kOfxActionLoad, nullptr, nullptr, nullptr); }
 
+namespace {
+
+// Where the plug-in was found, as the descriptor tells it: its bundle
+// folder, or the binary itself when it lies outside one.
+std::string FoundAt(const std::string& binary) {
+  const std::filesystem::path bundle = std::filesystem::path(binary).parent_path().parent_path().parent_path();
+  const std::string name = bundle.filename().string();
+  const std::string suffix = ".ofx.bundle";
+  const bool in_bundle = name.size() > suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0;
+  return in_bundle ? bundle.string() : binary;
+}
+
+}  // namespace
+
 ActionResult Plugin::Describe() {
   descriptor_ = std::make_unique<Effect>(host_, std::string(), PropertySet());
+  descriptor_->Properties().Set(kOfxPluginPropFilePath, 0, FoundAt(module_->Path()));
   return Run(kOfxActionDescribe, descriptor_->Handle(), nullptr, nullptr);
 }
 

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -96,8 +97,10 @@ void Connect(host::Effect& instance, host::Image* source, host::Image* output) {
 
 const char* const kDepths[] = {kOfxBitDepthByte, kOfxBitDepthShort, kOfxBitDepthHalf, kOfxBitDepthFloat};
 
-TEST(SupportLibraryGain, DescribesEveryParameterTypeWithPagesAndGroups) {
+TEST(SupportLibraryGain, DescribesEveryParameterTypeWithPagesAndGroupsAndWhereItWasFound) {
   Opened gain("SdkGain");
+  const std::string found = gain.plugin->Descriptor().Properties().GetString(kOfxPluginPropFilePath);
+  EXPECT_TRUE(std::filesystem::equivalent(found, Bundle(LENSTROVE_SUPPORT_PLUGIN_DIR, "SdkGain"))) << found;
   host::Effect* filter = gain.plugin->ContextDescriptor(kOfxImageEffectContextFilter);
   ASSERT_NE(filter, nullptr);
   host::ParamSet& params = filter->Params();
@@ -301,8 +304,11 @@ void SetEnvironment(const char* name, const std::string& value) {
 // arguments) and logs what is missing or unlike its own list. Where its
 // list and this host knowingly differ, the line is named here with why.
 TEST(SupportLibraryChecked, TheLibrarysOwnCheckFindsNothingMissing) {
-  const std::filesystem::path log = std::filesystem::temp_directory_path() / "lenstrove-sdk-check.txt";
-  std::filesystem::remove(log);
+  // A name of its own: on Windows the library keeps its log open while
+  // the process lives, so it cannot be removed afterwards.
+  const std::filesystem::path log =
+      std::filesystem::temp_directory_path() /
+      ("lenstrove-sdk-check-" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()) + ".txt");
   SetEnvironment("OFX_PLUGIN_LOGFILE", log.string());
   {
     Opened gain("SdkGain", 0, LENSTROVE_CHECKED_PLUGIN_DIR);
@@ -337,7 +343,8 @@ TEST(SupportLibraryChecked, TheLibrarysOwnCheckFindsNothingMissing) {
   EXPECT_GT(lines, 100) << "the log holds the check";
   EXPECT_EQ(unexpected, "");
   in.close();
-  std::filesystem::remove(log);
+  std::error_code ignored;
+  std::filesystem::remove(log, ignored);
 }
 
 }  // namespace
