@@ -179,9 +179,8 @@ std::string RenderContext(host::Plugin& plugin, std::string& why) {
       needed.push_back(clip->Name());
   }
   if (missing.empty() && needed.empty()) return kOfxImageEffectContextGeneral;
-  needed.insert(needed.end(), missing.begin(), missing.end());
-  why += " (its general context " + std::string(missing.empty() ? "needs clip" : "lacks or needs clip") +
-         (needed.size() == 1 ? " " : "s ") + CommaList(needed) + ")";
+  why += !missing.empty() ? " (its general context has no " + CommaList(missing) + " clip)"
+                          : " (its general context also needs " + CommaList(needed) + ")";
   return "";
 }
 

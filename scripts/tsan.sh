@@ -17,13 +17,16 @@ build=${TSAN_BUILD_DIR:-build-tsan}
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DLENSTROVE_TSAN=ON >/dev/null
 targets=(robustness_concurrency_tests host_tests LenstroveSuiteUser)
+# Read whole before searching: grep -q stops at the first match, and under
+# pipefail the writer's broken pipe would count as not found.
+known_targets=$(cmake --build "$build" --target help)
 have_cli=0
-if cmake --build "$build" --target help | grep -q '^lenstrove:'; then
+if grep -q '^lenstrove:' <<<"$known_targets"; then
   targets+=(lenstrove)
   have_cli=1
 fi
 have_sdk=0
-if cmake --build "$build" --target help | grep -q '^support_library_tests:'; then
+if grep -q '^support_library_tests:' <<<"$known_targets"; then
   targets+=(support_library_tests LenstroveSdkThreaded)
   have_sdk=1
 fi
