@@ -10,6 +10,7 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -296,6 +297,13 @@ void RegisterAll() {
 }  // namespace lenstrove
 
 int main(int argc, char** argv) {
+  // bench/run.sh asks which widths to compare: the vector widths this
+  // machine has, narrowest first.
+  if (argc == 2 && std::strcmp(argv[1], "--lenstrove_widths") == 0) {
+    for (lenstrove::VectorWidth width : lenstrove::SupportedVectorWidths())
+      if (width != lenstrove::VectorWidth::Scalar) std::printf("%s\n", lenstrove::VectorWidthName(width));
+    return 0;
+  }
   lenstrove::RegisterAll();
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;

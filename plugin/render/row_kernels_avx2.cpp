@@ -53,6 +53,7 @@ LS_TARGET inline VI INarrow(VI low, VI high) { return _mm256_packus_epi16(low, h
 LS_TARGET inline VI I16Add(VI a, VI b) { return _mm256_add_epi16(a, b); }
 LS_TARGET inline VI I16Mul(VI a, VI b) { return _mm256_mullo_epi16(a, b); }
 LS_TARGET inline VI I16Shr8(VI a) { return _mm256_srli_epi16(a, 8); }
+LS_TARGET inline VI I16MulHigh(VI a, VI b) { return _mm256_mulhi_epu16(a, b); }
 LS_TARGET inline VI IShl8(VI a) { return _mm256_slli_epi32(a, 8); }
 LS_TARGET inline VI IShl16(VI a) { return _mm256_slli_epi32(a, 16); }
 LS_TARGET inline VF ICvtFloat(VI a) { return _mm256_cvtepi32_ps(a); }
@@ -75,11 +76,28 @@ LS_TARGET inline VI RepeatByte(VI stored) {
                                       12 + c, 12 + c, 12 + c, -1);
   return _mm256_shuffle_epi8(stored, pattern);
 }
+template <int Channel>
+LS_TARGET inline VF RepeatedByteAsFloat(VI stored) { return ICvtFloat(RepeatByte<Channel>(stored)); }
+// A lane value below 256 in each of the lane's low three bytes.
+LS_TARGET inline VI RepeatLowByte(VI value) { return RepeatByte<0>(value); }
+
+#define LS_HAS_LOOKUPS 1
+
+// Sixteen bytes picked by the low four bits of each byte: one byte shuffle,
+// the table held in both 128-bit halves.
+using Table16 = VI;
+LS_TARGET inline Table16 MakeTable16(const int8_t* entries) {
+  return _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(entries)));
+}
+LS_TARGET inline VI LookUp16(Table16 t, VI index) { return _mm256_shuffle_epi8(t, index); }
 
 // Eight 32-bit entries picked by the low three bits of each lane: one
 // permute across the register.
 using Table8 = VI;
 LS_TARGET inline Table8 MakeTable8(const uint32_t* entries) {
+  return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(entries));
+}
+LS_TARGET inline Table8 MakeTable8(const int32_t* entries) {
   return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(entries));
 }
 LS_TARGET inline Table8 MakeTable8(const float* entries) { return _mm256_castps_si256(_mm256_loadu_ps(entries)); }
@@ -129,6 +147,7 @@ LS_TARGET inline void StoreFloatPixels(unsigned char* p, VF r, VF g, VF b, VF a,
 #include "render/row_kernels_simd.inc"
 
 #undef LS_TARGET
+#undef LS_HAS_LOOKUPS
 
 }  // namespace
 

@@ -66,6 +66,7 @@ LS_TARGET inline VI INarrow(VI low, VI high) { return _mm512_packus_epi16(low, h
 LS_TARGET inline VI I16Add(VI a, VI b) { return _mm512_add_epi16(a, b); }
 LS_TARGET inline VI I16Mul(VI a, VI b) { return _mm512_mullo_epi16(a, b); }
 LS_TARGET inline VI I16Shr8(VI a) { return _mm512_srli_epi16(a, 8); }
+LS_TARGET inline VI I16MulHigh(VI a, VI b) { return _mm512_mulhi_epu16(a, b); }
 LS_TARGET inline VI IShl8(VI a) { return _mm512_slli_epi32(a, 8); }
 LS_TARGET inline VI IShl16(VI a) { return _mm512_slli_epi32(a, 16); }
 LS_TARGET inline VF ICvtFloat(VI a) { return _mm512_cvtepi32_ps(a); }
@@ -87,6 +88,20 @@ LS_TARGET inline VI RepeatByte(VI stored) {
                                         12 + c, 12 + c, -1);
   return _mm512_shuffle_epi8(stored, _mm512_broadcast_i32x4(quarter));
 }
+template <int Channel>
+LS_TARGET inline VF RepeatedByteAsFloat(VI stored) { return ICvtFloat(RepeatByte<Channel>(stored)); }
+// A lane value below 256 in each of the lane's low three bytes.
+LS_TARGET inline VI RepeatLowByte(VI value) { return RepeatByte<0>(value); }
+
+#define LS_HAS_LOOKUPS 1
+
+// Sixteen bytes picked by the low four bits of each byte: one byte shuffle,
+// the table held in every 128-bit quarter.
+using Table16 = VI;
+LS_TARGET inline Table16 MakeTable16(const int8_t* entries) {
+  return _mm512_broadcast_i32x4(_mm_loadu_si128(reinterpret_cast<const __m128i*>(entries)));
+}
+LS_TARGET inline VI LookUp16(Table16 t, VI index) { return _mm512_shuffle_epi8(t, index); }
 
 // Eight 32-bit entries picked by the low three bits of each lane. The
 // permute reads four bits, so the table is held twice over.
@@ -94,21 +109,13 @@ using Table8 = VI;
 LS_TARGET inline Table8 MakeTable8(const uint32_t* entries) {
   return _mm512_broadcast_i64x4(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(entries)));
 }
+LS_TARGET inline Table8 MakeTable8(const int32_t* entries) {
+  return _mm512_broadcast_i64x4(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(entries)));
+}
 LS_TARGET inline Table8 MakeTable8(const float* entries) {
   return _mm512_castps_si512(_mm512_broadcast_f32x8(_mm256_loadu_ps(entries)));
 }
 LS_TARGET inline VI LookUp8(Table8 t, VI index) { return _mm512_permutexvar_epi32(index, t); }
-
-// Thirty-two 32-bit entries picked by the low five bits of each lane: one
-// two-register permute.
-#define LS_HAS_LOOKUP32 1
-struct Table32 {
-  VI low, high;
-};
-LS_TARGET inline Table32 MakeTable32(const int32_t* entries) {
-  return {_mm512_loadu_si512(entries), _mm512_loadu_si512(entries + 16)};
-}
-LS_TARGET inline VI LookUp32(const Table32& t, VI index) { return _mm512_permutex2var_epi32(t.low, index, t.high); }
 
 // Sixteen RGBA float pixels, four per register, to one register per
 // channel and back. The transpose stays inside each 128-bit quarter, so
@@ -154,7 +161,7 @@ LS_TARGET inline void StoreFloatPixels(unsigned char* p, VF r, VF g, VF b, VF a,
 #include "render/row_kernels_simd.inc"
 
 #undef LS_TARGET
-#undef LS_HAS_LOOKUP32
+#undef LS_HAS_LOOKUPS
 
 }  // namespace
 

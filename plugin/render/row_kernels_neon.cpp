@@ -84,6 +84,14 @@ inline VI I16Mul(VI a, VI b) {
   return vreinterpretq_u32_u16(vmulq_u16(vreinterpretq_u16_u32(a), vreinterpretq_u16_u32(b)));
 }
 inline VI I16Shr8(VI a) { return vreinterpretq_u32_u16(vshrq_n_u16(vreinterpretq_u16_u32(a), 8)); }
+// The high 16 bits of each unsigned 16-bit product: both halves widened,
+// multiplied and their high halves taken back.
+inline VI I16MulHigh(VI a, VI b) {
+  const uint16x8_t x = vreinterpretq_u16_u32(a), y = vreinterpretq_u16_u32(b);
+  const uint32x4_t low = vmull_u16(vget_low_u16(x), vget_low_u16(y));
+  const uint32x4_t high = vmull_high_u16(x, y);
+  return vreinterpretq_u32_u16(vuzp2q_u16(vreinterpretq_u16_u32(low), vreinterpretq_u16_u32(high)));
+}
 
 // Byte Channel of each pixel, repeated in the low three bytes of its lane
 // (b * 0x010101), by one table lookup; an index past the register clears
@@ -96,15 +104,24 @@ inline VI RepeatByte(VI stored) {
   return vreinterpretq_u32_u8(vqtbl1q_u8(AsBytes(stored), vld1q_u8(pattern)));
 }
 
+template <int Channel>
+inline VF RepeatedByteAsFloat(VI stored) { return ICvtFloat(RepeatByte<Channel>(stored)); }
+// A lane value below 256 in each of the lane's low three bytes.
+inline VI RepeatLowByte(VI value) { return RepeatByte<0>(value); }
+
+#define LS_HAS_LOOKUPS 1
+
+// Sixteen bytes picked by each byte: one table lookup (an index past the
+// table gives 0).
+using Table16 = uint8x16_t;
+inline Table16 MakeTable16(const int8_t* entries) { return vld1q_u8(reinterpret_cast<const uint8_t*>(entries)); }
+inline VI LookUp16(Table16 t, VI index) { return vreinterpretq_u32_u8(vqtbl1q_u8(t, AsBytes(index))); }
+
 // Eight 32-bit entries picked by the low three bits of each lane: a lookup
 // of the entry's four bytes in a two-register table.
 using Table8 = uint8x16x2_t;
-inline Table8 MakeTable8(const uint32_t* entries) {
-  const uint8_t* bytes = reinterpret_cast<const uint8_t*>(entries);
-  return {{vld1q_u8(bytes), vld1q_u8(bytes + 16)}};
-}
-inline Table8 MakeTable8(const float* entries) {
-  const uint8_t* bytes = reinterpret_cast<const uint8_t*>(entries);
+inline Table8 MakeTable8(const void* entries) {
+  const uint8_t* bytes = static_cast<const uint8_t*>(entries);
   return {{vld1q_u8(bytes), vld1q_u8(bytes + 16)}};
 }
 inline VI LookUp8(const Table8& t, VI index) {
@@ -131,6 +148,7 @@ inline void StoreFloatPixels(unsigned char* p, VF r, VF g, VF b, VF a, bool) {
 #include "render/row_kernels_simd.inc"
 
 #undef LS_TARGET
+#undef LS_HAS_LOOKUPS
 
 }  // namespace
 
