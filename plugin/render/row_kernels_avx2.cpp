@@ -62,6 +62,11 @@ LS_TARGET inline void IStore(unsigned char* p, VI v) { _mm256_storeu_si256(reint
 LS_TARGET inline void IStream(unsigned char* p, VI v) { _mm256_stream_si256(reinterpret_cast<__m256i*>(p), v); }
 
 LS_TARGET inline VI IAndNot(VI mask, VI b) { return _mm256_andnot_si256(mask, b); }
+// Colour bytes whose alpha byte is zero, with the alpha byte of stored: one
+// byte blend.
+LS_TARGET inline VI WithAlphaOf(VI colour, VI stored) {
+  return _mm256_blendv_epi8(colour, stored, _mm256_set1_epi32(static_cast<int32_t>(0xFF000000u)));
+}
 LS_TARGET inline VI FAsInt(VF a) { return _mm256_castps_si256(a); }
 LS_TARGET inline VF IAsFloat(VI a) { return _mm256_castsi256_ps(a); }
 

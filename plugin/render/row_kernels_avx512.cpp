@@ -75,6 +75,11 @@ LS_TARGET inline void IStore(unsigned char* p, VI v) { _mm512_storeu_si512(p, v)
 LS_TARGET inline void IStream(unsigned char* p, VI v) { _mm512_stream_si512(reinterpret_cast<__m512i*>(p), v); }
 
 LS_TARGET inline VI IAndNot(VI mask, VI b) { return _mm512_andnot_si512(mask, b); }
+// Colour bytes whose alpha byte is zero, with the alpha byte of stored: one
+// masked byte blend.
+LS_TARGET inline VI WithAlphaOf(VI colour, VI stored) {
+  return _mm512_mask_blend_epi8(0x8888888888888888ull, colour, stored);
+}
 LS_TARGET inline VI FAsInt(VF a) { return _mm512_castps_si512(a); }
 LS_TARGET inline VF IAsFloat(VI a) { return _mm512_castsi512_ps(a); }
 

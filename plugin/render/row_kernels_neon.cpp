@@ -60,6 +60,9 @@ inline void IStore(unsigned char* p, VI v) { vst1q_u8(p, vreinterpretq_u8_u32(v)
 inline void IStream(unsigned char* p, VI v) { IStore(p, v); }
 
 inline VI IAndNot(VI mask, VI b) { return vbicq_u32(b, mask); }
+// Colour bytes whose alpha byte is zero, with the alpha byte of stored: one
+// bit select.
+inline VI WithAlphaOf(VI colour, VI stored) { return vbslq_u32(vdupq_n_u32(0xFF000000u), stored, colour); }
 inline VF IAsFloat(VI a) { return AsFloat(a); }
 inline void FStore(float* p, VF v) { vst1q_f32(p, v); }
 

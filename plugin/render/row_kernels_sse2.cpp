@@ -60,6 +60,10 @@ inline void IStore(unsigned char* p, VI v) { _mm_storeu_si128(reinterpret_cast<_
 inline void IStream(unsigned char* p, VI v) { _mm_stream_si128(reinterpret_cast<__m128i*>(p), v); }
 
 inline VI IAndNot(VI mask, VI b) { return _mm_andnot_si128(mask, b); }
+// Colour bytes whose alpha byte is zero, with the alpha byte of stored.
+inline VI WithAlphaOf(VI colour, VI stored) {
+  return _mm_or_si128(colour, _mm_and_si128(stored, _mm_set1_epi32(static_cast<int32_t>(0xFF000000u))));
+}
 inline VI FAsInt(VF a) { return _mm_castps_si128(a); }
 inline VF IAsFloat(VI a) { return _mm_castsi128_ps(a); }
 
