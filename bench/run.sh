@@ -1,22 +1,23 @@
 #!/bin/sh
-# Builds the benchmark (Release, bench on), runs every case at every vector
-# width this machine has and prints one markdown table: the cost of each case
-# relative to memcpy of the same bytes between the same buffers, a column per
-# width. Each width runs in its own process with LENSTROVE_MAX_ISA capping the
-# module to it, and each ratio is taken against the memcpy measured in that
-# width's own runs. Times are the processor time of the benchmark's one
-# thread, so time the scheduler hands to other processes on a shared machine
-# is not counted. The widths take turns (LENSTROVE_BENCH_ROUNDS rounds, 3 by
-# default), each run repeats every case in random order
-# (LENSTROVE_BENCH_REPETITIONS times, 3 by default), and each time is the
-# fastest of all its repetitions, the least disturbed by other work.
+# Builds the benchmark (RelWithDebInfo, as the release is built), runs every
+# case at every vector width this machine has and prints one markdown table:
+# the cost of each case relative to memcpy of the same bytes between the same
+# buffers, a column per width. Each width runs in its own process with
+# LENSTROVE_MAX_ISA capping the module to it, and each ratio is taken against
+# the memcpy measured in that width's own runs. Times are the processor time
+# of the benchmark's one thread, so time the scheduler hands to other
+# processes on a shared machine is not counted. The widths take turns
+# (LENSTROVE_BENCH_ROUNDS rounds, 3 by default), each run repeats every case
+# in random order (LENSTROVE_BENCH_REPETITIONS times, 3 by default), and each
+# time is the fastest of all its repetitions, the least disturbed by other
+# work.
 #   bench/run.sh [build-dir] [extra benchmark arguments...]
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 source_dir=$(dirname "$here")
 build_dir=${1:-$source_dir/build-bench}
 [ $# -gt 0 ] && shift
-cmake -S "$source_dir" -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+cmake -S "$source_dir" -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DLENSTROVE_BUILD_BENCH=ON -DLENSTROVE_BUILD_TESTS=OFF -DLENSTROVE_BUILD_CLI=OFF >/dev/null
 cmake --build "$build_dir" --target lenstrove_bench -j2 >/dev/null
 bench="$build_dir/bench/lenstrove_bench"

@@ -233,7 +233,7 @@ class RowRenderer {
           const float value = bar ? colour * recipe_.factor : colour;
           bytes |= uint32_t{PixelFormat<PixelLayout::ByteRGBA>::ToByte(value)} << (8 * c);
         }
-        recipe_.falseColorBucketBytes[bar][fast::FalseColorBucketSlot(bucket)] = bytes;
+        recipe_.falseColorBucketBytes[bar][bucket] = bytes;
       }
     if (recipe_.op == ColourOp::FalseColor)
       recipe_.falseColorByCells = fast::MakeFalseColorCells(recipe_.falseColorCells);

@@ -39,10 +39,8 @@ constexpr uint32_t DarkenByteByFormula(uint32_t b, uint32_t m) { return (2 * b *
 constexpr uint16_t kKeepByteMultiplier = 32768;
 
 // The byte kernels sort a luma into eight buckets between the false-colour
-// band edges, 0 below the first edge to 7 above the last, and count them
-// downward: bucket n is looked up at slot -n & 7.
+// band edges, 0 below the first edge to 7 above the last.
 constexpr int kFalseColorBuckets = 8;
-constexpr int FalseColorBucketSlot(int bucket) { return -bucket & 7; }
 // The band each bucket paints, or -1 where it stays gray.
 constexpr int kFalseColorBucketBand[kFalseColorBuckets] = {0, 1, -1, 2, -1, 3, -1, 4};
 // The bits a luma's bits must exceed to lie at or above each band edge, from
@@ -63,9 +61,9 @@ void FalseColorEdgeBits(int32_t bits[kFalseColorEdges]);
 constexpr float kFalseColorCellScale = 12.25f;
 constexpr int kFalseColorCells = 16;
 struct FalseColorCells {
-  // Minus the bucket of the cell's lowest luma, less one where the cell's
+  // The bucket of the cell's lowest luma, less one where the cell's
   // comparison is with an edge wholly below it (which it always passes).
-  int8_t minusBase[kFalseColorCells] = {};
+  int8_t base[kFalseColorCells] = {};
   // By a cell's low three bits: the bits to exceed for the edge in that
   // cell, or INT32_MAX (never exceeded) where no cell with those bits holds
   // one.
@@ -76,11 +74,8 @@ struct FalseColorCells {
 bool MakeFalseColorCells(FalseColorCells& cells);
 
 // What a bucket's luma is multiplied by on its way to a gray level byte:
-// 255 in the slots of the gray buckets, 0 elsewhere (the band colour then
-// fills in).
-constexpr float kFalseColorGrayScale[kFalseColorBuckets] = {
-    0, 0, 255, 0, 255, 0, 255, 0,  // slots of buckets 0, 7, 6, 5, 4, 3, 2, 1
-};
+// 255 in the gray buckets, 0 elsewhere (the band colour then fills in).
+constexpr float kFalseColorGrayScale[kFalseColorBuckets] = {0, 0, 255, 0, 255, 0, 255, 0};
 // What a run has to do; the same for every pixel of it.
 struct RunRecipe {
   ColourOp op = ColourOp::None;
@@ -91,7 +86,7 @@ struct RunRecipe {
   const RenderSettings* settings = nullptr;
   // Byte images in false colour: the stored red, green and blue bytes (alpha
   // byte zero) of each luma bucket's band colour, zero for the gray buckets,
-  // outside bar rows [0] and on them [1]; see FalseColorBucketSlot.
+  // outside bar rows [0] and on them [1].
   uint32_t falseColorBucketBytes[2][8] = {};
   FalseColorCells falseColorCells;
   bool falseColorByCells = false;  // MakeFalseColorCells succeeded

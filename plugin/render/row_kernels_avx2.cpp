@@ -41,10 +41,9 @@ LS_TARGET inline void FStore(float* p, VF v) { _mm256_storeu_ps(p, v); }
 LS_TARGET inline VI ISet1(int32_t v) { return _mm256_set1_epi32(v); }
 LS_TARGET inline VI IAnd(VI a, VI b) { return _mm256_and_si256(a, b); }
 LS_TARGET inline VI IOr(VI a, VI b) { return _mm256_or_si256(a, b); }
-LS_TARGET inline VI IAdd(VI a, VI b) { return _mm256_add_epi32(a, b); }
 LS_TARGET inline VI ICmpGT(VI a, VI b) { return _mm256_cmpgt_epi32(a, b); }
-// acc - 1 in the lanes where a > b: a comparison answers -1 where true.
-LS_TARGET inline VI IDecrementWhereGreater(VI acc, VI a, VI b) { return IAdd(acc, ICmpGT(a, b)); }
+// acc + 1 in the lanes where a > b: a comparison answers -1 where true.
+LS_TARGET inline VI IIncrementWhereGreater(VI acc, VI a, VI b) { return _mm256_sub_epi32(acc, ICmpGT(a, b)); }
 // Bytes to 16-bit lanes and back; both work within 128-bit halves, so a
 // widen followed by a narrow keeps every byte in its place.
 LS_TARGET inline VI IWidenLow(VI a) { return _mm256_unpacklo_epi8(a, _mm256_setzero_si256()); }

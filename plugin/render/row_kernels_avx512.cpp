@@ -54,9 +54,9 @@ LS_TARGET inline void FStore(float* p, VF v) { _mm512_storeu_ps(p, v); }
 LS_TARGET inline VI ISet1(int32_t v) { return _mm512_set1_epi32(v); }
 LS_TARGET inline VI IAnd(VI a, VI b) { return _mm512_and_si512(a, b); }
 LS_TARGET inline VI IOr(VI a, VI b) { return _mm512_or_si512(a, b); }
-// acc - 1 in the lanes where a > b; a masked subtraction.
-LS_TARGET inline VI IDecrementWhereGreater(VI acc, VI a, VI b) {
-  return _mm512_mask_sub_epi32(acc, _mm512_cmpgt_epi32_mask(a, b), acc, _mm512_set1_epi32(1));
+// acc + 1 in the lanes where a > b; a masked addition.
+LS_TARGET inline VI IIncrementWhereGreater(VI acc, VI a, VI b) {
+  return _mm512_mask_add_epi32(acc, _mm512_cmpgt_epi32_mask(a, b), acc, _mm512_set1_epi32(1));
 }
 // Bytes to 16-bit lanes and back; both work within 128-bit quarters, so a
 // widen followed by a narrow keeps every byte in its place.

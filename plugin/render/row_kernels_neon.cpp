@@ -66,11 +66,10 @@ inline VI WithAlphaOf(VI colour, VI stored) { return vbslq_u32(vdupq_n_u32(0xFF0
 inline VF IAsFloat(VI a) { return AsFloat(a); }
 inline void FStore(float* p, VF v) { vst1q_f32(p, v); }
 
-inline VI IAdd(VI a, VI b) { return vaddq_u32(a, b); }
 // Signed, as SSE2's: all ones where a > b.
 inline VI ICmpGT(VI a, VI b) { return vcgtq_s32(vreinterpretq_s32_u32(a), vreinterpretq_s32_u32(b)); }
-// acc - 1 in the lanes where a > b: a comparison answers -1 where true.
-inline VI IDecrementWhereGreater(VI acc, VI a, VI b) { return IAdd(acc, ICmpGT(a, b)); }
+// acc + 1 in the lanes where a > b: a comparison answers -1 where true.
+inline VI IIncrementWhereGreater(VI acc, VI a, VI b) { return vsubq_u32(acc, ICmpGT(a, b)); }
 
 // Bytes to 16-bit lanes and back, saturating as SSE2's pack does.
 inline uint8x16_t AsBytes(VI a) { return vreinterpretq_u8_u32(a); }
@@ -128,8 +127,8 @@ inline Table8 MakeTable8(const void* entries) {
   return {{vld1q_u8(bytes), vld1q_u8(bytes + 16)}};
 }
 inline VI LookUp8(const Table8& t, VI index) {
-  const VI firstByte = vshlq_n_u32(vandq_u32(index, vdupq_n_u32(7)), 2);
-  const VI byteIndex = vaddq_u32(vmulq_u32(firstByte, vdupq_n_u32(0x01010101u)), vdupq_n_u32(0x03020100u));
+  // Entry i's bytes are 4i to 4i + 3: one multiply-add makes all four.
+  const VI byteIndex = vmlaq_u32(vdupq_n_u32(0x03020100u), vandq_u32(index, vdupq_n_u32(7)), vdupq_n_u32(0x04040404u));
   return vreinterpretq_u32_u8(vqtbl2q_u8(t, AsBytes(byteIndex)));
 }
 

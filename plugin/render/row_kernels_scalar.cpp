@@ -115,7 +115,7 @@ bool MakeFalseColorCells(FalseColorCells& cells) {
     // The compared edge passed by the whole cell is counted once already.
     const int compared = comparedEdge[cell & 7];
     if (compared >= 0 && cell > lastBelowCell[compared]) --below;
-    cells.minusBase[cell] = static_cast<int8_t>(-below);
+    cells.base[cell] = static_cast<int8_t>(below);
   }
   return true;
 }

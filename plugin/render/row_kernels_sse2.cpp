@@ -41,10 +41,7 @@ inline void FStore(float* p, VF v) { _mm_storeu_ps(p, v); }
 inline VI ISet1(int32_t v) { return _mm_set1_epi32(v); }
 inline VI IAnd(VI a, VI b) { return _mm_and_si128(a, b); }
 inline VI IOr(VI a, VI b) { return _mm_or_si128(a, b); }
-inline VI IAdd(VI a, VI b) { return _mm_add_epi32(a, b); }
 inline VI ICmpGT(VI a, VI b) { return _mm_cmpgt_epi32(a, b); }
-// acc - 1 in the lanes where a > b: a comparison answers -1 where true.
-inline VI IDecrementWhereGreater(VI acc, VI a, VI b) { return IAdd(acc, ICmpGT(a, b)); }
 inline VI IWidenLow(VI a) { return _mm_unpacklo_epi8(a, _mm_setzero_si128()); }
 inline VI IWidenHigh(VI a) { return _mm_unpackhi_epi8(a, _mm_setzero_si128()); }
 inline VI INarrow(VI low, VI high) { return _mm_packus_epi16(low, high); }
