@@ -80,10 +80,6 @@ LS_TARGET inline VI RepeatByte(VI stored) {
                                       12 + c, 12 + c, 12 + c, -1);
   return _mm256_shuffle_epi8(stored, pattern);
 }
-template <int Channel>
-LS_TARGET inline VF RepeatedByteAsFloat(VI stored) { return ICvtFloat(RepeatByte<Channel>(stored)); }
-// A lane value below 256 in each of the lane's low three bytes.
-LS_TARGET inline VI RepeatLowByte(VI value) { return RepeatByte<0>(value); }
 
 #define LS_HAS_LOOKUPS 1
 

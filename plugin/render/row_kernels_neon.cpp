@@ -30,7 +30,8 @@ inline VI FAsInt(VF a) { return vreinterpretq_u32_f32(a); }
 inline VF FSet1(float v) { return vdupq_n_f32(v); }
 inline VF FAdd(VF a, VF b) { return vaddq_f32(a, b); }
 inline VF FMul(VF a, VF b) { return vmulq_f32(a, b); }
-inline VF FMulAddExactProduct(VF a, VF b, VF c) { return FAdd(FMul(a, b), c); }
+// a * b + c where a * b is exact, so fusing it rounds only where the sum does.
+inline VF FMulAddExactProduct(VF a, VF b, VF c) { return vfmaq_f32(c, a, b); }
 inline VF FDiv(VF a, VF b) { return vdivq_f32(a, b); }
 inline VF FMin(VF a, VF b) { return vbslq_f32(vcltq_f32(a, b), a, b); }
 inline VF FMax(VF a, VF b) { return vbslq_f32(vcgtq_f32(a, b), a, b); }
@@ -106,10 +107,6 @@ inline VI RepeatByte(VI stored) {
   return vreinterpretq_u32_u8(vqtbl1q_u8(AsBytes(stored), vld1q_u8(pattern)));
 }
 
-template <int Channel>
-inline VF RepeatedByteAsFloat(VI stored) { return ICvtFloat(RepeatByte<Channel>(stored)); }
-// A lane value below 256 in each of the lane's low three bytes.
-inline VI RepeatLowByte(VI value) { return RepeatByte<0>(value); }
 
 #define LS_HAS_LOOKUPS 1
 
