@@ -30,7 +30,8 @@ constexpr uint32_t LegalByteByFormula(uint32_t b) {
 
 // Darkening a byte b on a bar row (read as b / 255, multiplied by the
 // factor, written back) is a rising step function of b, and for nearly
-// every factor it equals (2 b m) >> 16 for some 16-bit m: one 16-bit multiply
+// every factor (97 opacities in 100) it equals (2 b m) >> 16 for some 16-bit
+// m: one 16-bit multiply
 // where the float route takes nine steps. The loop finds m from the crop
 // stage's own 256 results once per render (BarByteMultiplier) and lets the
 // kernels use it only where it gives every one of them. An m of 32768 keeps

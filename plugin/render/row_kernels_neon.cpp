@@ -32,7 +32,6 @@ inline VF FAdd(VF a, VF b) { return vaddq_f32(a, b); }
 inline VF FMul(VF a, VF b) { return vmulq_f32(a, b); }
 // a * b + c where a * b is exact, so fusing it rounds only where the sum does.
 inline VF FMulAddExactProduct(VF a, VF b, VF c) { return vfmaq_f32(c, a, b); }
-inline VF FDiv(VF a, VF b) { return vdivq_f32(a, b); }
 inline VF FMin(VF a, VF b) { return vbslq_f32(vcltq_f32(a, b), a, b); }
 inline VF FMax(VF a, VF b) { return vbslq_f32(vcgtq_f32(a, b), a, b); }
 inline VF FAnd(VF a, VF b) { return AsFloat(vandq_u32(FAsInt(a), FAsInt(b))); }
@@ -49,8 +48,6 @@ inline VI FCvtTrunc(VF a) { return vreinterpretq_u32_s32(vcvtq_s32_f32(a)); }
 inline VI ISet1(int32_t v) { return vdupq_n_u32(static_cast<uint32_t>(v)); }
 inline VI IAnd(VI a, VI b) { return vandq_u32(a, b); }
 inline VI IOr(VI a, VI b) { return vorrq_u32(a, b); }
-inline VI IShr8(VI a) { return vshrq_n_u32(a, 8); }
-inline VI IShr16(VI a) { return vshrq_n_u32(a, 16); }
 inline VI IShl8(VI a) { return vshlq_n_u32(a, 8); }
 inline VI IShl16(VI a) { return vshlq_n_u32(a, 16); }
 inline VF ICvtFloat(VI a) { return vcvtq_f32_s32(vreinterpretq_s32_u32(a)); }

@@ -62,7 +62,6 @@ inline VI WithAlphaOf(VI colour, VI stored) {
   return _mm_or_si128(colour, _mm_and_si128(stored, _mm_set1_epi32(static_cast<int32_t>(0xFF000000u))));
 }
 inline VI FAsInt(VF a) { return _mm_castps_si128(a); }
-inline VF IAsFloat(VI a) { return _mm_castsi128_ps(a); }
 
 // Byte Channel of each pixel repeated in three bytes, b * 0x010101, as a
 // float: that product is below 2^24, so multiplying the byte as a float is
@@ -70,7 +69,7 @@ inline VF IAsFloat(VI a) { return _mm_castsi128_ps(a); }
 template <int Channel>
 inline VF RepeatedByteAsFloat(VI stored) {
   const VI b = _mm_and_si128(Channel == 0 ? stored : _mm_srli_epi32(stored, 8 * Channel), _mm_set1_epi32(0xFF));
-  return _mm_mul_ps(_mm_cvtepi32_ps(b), _mm_set1_ps(0x010101));
+  return _mm_mul_ps(ICvtFloat(b), _mm_set1_ps(0x010101));
 }
 
 // A lane value below 256 in each of the lane's low three bytes: times 257
