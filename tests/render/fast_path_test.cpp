@@ -5,10 +5,10 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
-#include <cstdlib>
-#include <cstdint>
 #include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <optional>
@@ -368,9 +368,9 @@ TEST(FastPathTest, EveryByteColourThroughFalseColour) {
 // at a sweep of opacities, opaque bars included.
 TEST(FastPathTest, ByteBarsAtEveryOpacity) {
   std::mt19937_64 rng(17);
-  const OfxRectI bounds{0, 0, 256, 24};  // 2.39 bars: the top and bottom 7 rows
+  const OfxRectI bounds{0, 0, 256, 120};  // 2.39 bars: the top and bottom 6 rows
   Buffer source = MakeBuffer(bounds, 4, 0, false, 0, rng);
-  for (int y = 0; y < 24; ++y)
+  for (int y = 0; y < 120; ++y)
     for (int x = 0; x < 256; ++x)
       for (int c = 0; c < 3; ++c) source.plane.origin[y * source.plane.rowBytes + x * 4 + c] =
           static_cast<unsigned char>(x * (1 + 2 * c) + y);
