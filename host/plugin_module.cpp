@@ -150,6 +150,29 @@ PluginModule::PluginModule(const std::string& path) {
 
 PluginModule::~PluginModule() { CloseLibrary(library_); }
 
+namespace {
+
+template <class Call>
+auto Guarded(const std::string& path, const char* name, Call call) {
+  try {
+    return call();
+  } catch (const std::exception& error) {
+    throw HostError("plug-in " + path + ": " + name + " threw an exception: " + error.what());
+  } catch (...) {
+    throw HostError("plug-in " + path + ": " + name + " threw an exception");
+  }
+}
+
+}  // namespace
+
+int PluginModule::Count() const {
+  return Guarded(path_, "OfxGetNumberOfPlugins", [&] { return get_count_(); });
+}
+
+OfxPlugin* PluginModule::Get(int index) const {
+  return Guarded(path_, "OfxGetPlugin", [&] { return get_plugin_(index); });
+}
+
 void* PluginModule::Symbol(const char* name) const {
   void* symbol = FindSymbol(library_, name);
   if (!symbol) throw HostError("plug-in " + path_ + " has no " + name + ": " + LoaderMessage());
