@@ -161,8 +161,10 @@ bool LooksLikePath(const std::string& which) {
          endsWith(".ofx.bundle/");
 }
 
-// The scanner program: beside the command in the build tree, or where the
-// command's installation puts it (PREFIX/lib/lenstrove beside PREFIX/bin).
+// The scanner program: the build tree's when the command runs from there,
+// else beside the program or where the command's installation puts it
+// (PREFIX/lib/lenstrove beside PREFIX/bin); last the build tree's again,
+// for other programs built with the command's code (benchmarks).
 std::string ScannerProgram() {
   std::vector<fs::path> candidates;
 #ifdef LENSTROVE_BUILD_SCANNER
@@ -171,6 +173,9 @@ std::string ScannerProgram() {
   const fs::path folder = ProgramFolder();
   candidates.push_back(folder / "lenstrove-scan");
   candidates.push_back(folder.parent_path() / "lib" / "lenstrove" / "lenstrove-scan");
+#ifdef LENSTROVE_BUILD_SCANNER
+  candidates.push_back(LENSTROVE_BUILD_SCANNER);
+#endif
   std::string looked;
   for (const fs::path& candidate : candidates) {
     std::error_code error;

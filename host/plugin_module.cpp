@@ -1,13 +1,7 @@
 #include "plugin_module.h"
 
-#if defined(_WIN32)
-// MinGW's C++ headers may already ask windows.h to leave min and max alone.
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#define WIN32_LEAN_AND_MEAN
-#include <windows.h>
-#else
+#include "windows_headers.h"
+#if !defined(_WIN32)
 #include <dlfcn.h>
 #endif
 

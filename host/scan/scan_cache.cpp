@@ -1,12 +1,7 @@
 #include "scan_cache.h"
 
-#if defined(_WIN32)
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#define WIN32_LEAN_AND_MEAN
-#include <windows.h>
-#else
+#include "windows_headers.h"
+#if !defined(_WIN32)
 #include <unistd.h>
 #endif
 

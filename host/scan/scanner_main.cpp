@@ -5,16 +5,12 @@
 // own so that a plug-in that crashes or hangs takes down only this program,
 // and the last step marked says where it happened.
 
+#include <fcntl.h>
+
+#include "windows_headers.h"
 #if defined(_WIN32)
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#define WIN32_LEAN_AND_MEAN
-#include <fcntl.h>
 #include <io.h>
-#include <windows.h>
 #else
-#include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
 #endif

@@ -9,9 +9,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 #include <sstream>
+
+#include "temp_folder.h"
 
 extern char** environ;
 
@@ -25,25 +26,12 @@ std::string ReadAll(const std::string& path) {
   return text.str();
 }
 
-// The scan cache of every command this test process runs, so that tests
-// neither write into the user's own cache nor depend on what it holds.
-class CacheFolder {
- public:
-  CacheFolder() {
-    char pattern[] = "/tmp/lenstrove-cache-XXXXXX";
-    path_ = ::mkdtemp(pattern);
-  }
-  ~CacheFolder() { std::filesystem::remove_all(path_); }
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-};
-
 std::string NameOf(const std::string& entry) { return entry.substr(0, entry.find('=')); }
 
 std::vector<std::string> Environment(const std::string& pluginPath, const std::vector<std::string>& extra) {
-  static const CacheFolder cache;
+  // The scan cache of every command this test process runs, so that tests
+  // neither write into the user's own cache nor depend on what it holds.
+  static const TempFolder cache;
   std::vector<std::string> added = extra;
   if (!pluginPath.empty()) added.push_back("OFX_PLUGIN_PATH=" + pluginPath);
   const auto sets = [&](const std::string& name) {
