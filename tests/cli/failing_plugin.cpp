@@ -2,11 +2,12 @@
 // like any filter, then org.lenstrove.tests.AlwaysFails answers
 // kOfxStatFailed to every render, so the test can check how the command
 // reports a plug-in that answers an error, and
-// org.lenstrove.tests.CrashesRendering writes through a null pointer in
+// org.lenstrove.tests.CrashesRendering writes to an unmapped address in
 // every render, so it can check what a crash leaves behind;
 // org.lenstrove.tests.ThrowsOutOfDescribe lets a C++ exception out of its
 // describe action, through the C interface, which the host must survive.
 
+#include <cstdint>
 #include <cstring>
 #include <initializer_list>
 #include <stdexcept>
@@ -56,8 +57,11 @@ OfxStatus DescribeInContext(const void* handle) {
   return kOfxStatOK;
 }
 
-// Read through a volatile pointer, so the compiler cannot see it is null.
-int* volatile gNowhere = nullptr;
+// An address no process maps, read through a volatile pointer so that no
+// compiler can see it and turn the write into a trap instruction; not null,
+// so that a sanitizer's null check does not turn the crash into an exit
+// status.
+int* volatile gNowhere = reinterpret_cast<int*>(std::uintptr_t{64});
 
 template <bool kCrash>
 OfxStatus MainEntry(const char* action, const void* handle, OfxPropertySetHandle, OfxPropertySetHandle) {

@@ -29,7 +29,7 @@ const std::string kCrashed = "crashed while describing (exception 0xC0000005)";
 constexpr double kTimeLimit = 5;
 #else
 const std::string kCrashed = "crashed while describing (signal 11)";
-constexpr double kTimeLimit = 2;
+constexpr double kTimeLimit = 3;
 #endif
 
 // "IDENTIFIER VERSION LABEL CONTEXT..." for every plug-in found, in order.

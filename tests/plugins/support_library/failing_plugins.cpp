@@ -6,8 +6,8 @@
 //                      (the library's own way: kOfxStatErrMissingHostFeature),
 //                      ThrowsInDescribe throws a std::runtime_error there
 //                      (the library answers kOfxStatFailed)
-//   CrashesDescribing  two plug-ins: CrashesDescribing writes through a null
-//                      pointer in describe (a real segmentation fault, an
+//   CrashesDescribing  two plug-ins: CrashesDescribing writes to an unmapped
+//                      address in describe (a real segmentation fault, an
 //                      access violation on Windows); ScannedAfterTheCrash,
 //                      after it, throws in describe, so its reason shows
 //                      that the scan went on past the crash
@@ -17,6 +17,7 @@
 // else, so a test can see which actions the host sent.
 
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <stdexcept>
@@ -38,9 +39,11 @@ void Note(const char* action, const std::string& identifier) {
   }
 }
 
-// Read through a volatile pointer, so no compiler can tell it is null and
-// turn the write into a trap instruction.
-int* volatile gNowhere = nullptr;
+// An address no process maps, read through a volatile pointer so that no
+// compiler can see it and turn the write into a trap instruction; not null,
+// so that a sanitizer's null check does not turn the crash into an exit
+// status.
+int* volatile gNowhere = reinterpret_cast<int*>(std::uintptr_t{64});
 
 template <Failure kFailure>
 class FailingFactory : public OFX::PluginFactoryHelper<FailingFactory<kFailure>> {
