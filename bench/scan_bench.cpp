@@ -35,7 +35,8 @@ const std::vector<std::string>& Binaries() {
     const fs::path module = LENSTROVE_BENCH_MODULE;
     for (int i = 0; i < kBinaries; ++i) {
       const std::string name = "Copy" + std::to_string(i);
-      const fs::path folder = kFolder / "plugins" / (name + ".ofx.bundle") / "Contents" / module.parent_path().filename();
+      const fs::path folder =
+          kFolder / "plugins" / (name + ".ofx.bundle") / "Contents" / module.parent_path().filename();
       fs::create_directories(folder);
       fs::copy_file(module, folder / (name + ".ofx"));
       made.push_back((folder / (name + ".ofx")).string());

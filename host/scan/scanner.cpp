@@ -39,12 +39,16 @@ struct Step {
 // What one run of the scanner wrote.
 struct Report {
   int count = -1;
-  std::map<int, std::string> identifiers;
   std::map<int, ScannedPlugin> announced;  // identifier and version, by index
   std::map<int, ScannedPlugin> described;
   std::vector<ScanProblem> problems;
   std::optional<Step> step;  // the last one begun
   bool done = false;
+
+  std::string IdentifierOf(int index) const {
+    const auto found = announced.find(index);
+    return found != announced.end() ? found->second.identifier : "";
+  }
 };
 
 int IndexField(const Fields& f, size_t at) {
@@ -68,7 +72,6 @@ void Note(const Fields& f, Report* report) {
     report->count = IndexField(f, 1);
   } else if (kind == protocol::kPlugin && f.size() == 5) {
     const int index = IndexField(f, 1);
-    report->identifiers[index] = f[2];
     report->announced[index] = {index, f[2], VersionField(f, 3), VersionField(f, 4), "", {}};
   } else if (kind == protocol::kDescribed && f.size() >= 3) {
     const int index = IndexField(f, 1);
@@ -79,7 +82,7 @@ void Note(const Fields& f, Report* report) {
     report->described[index] = plugin;
   } else if (kind == protocol::kFailed && f.size() == 3) {
     const int index = IndexField(f, 1);
-    report->problems.push_back({index, index >= 0 ? report->identifiers[index] : "", f[2]});
+    report->problems.push_back({index, report->IdentifierOf(index), f[2]});
     report->described.erase(index);
   } else if (kind == protocol::kDone) {
     report->done = true;
@@ -141,7 +144,8 @@ std::string StepPhrase(const Step& step) {
   if (step.name == Plugin::kSetHostStep) return "setting the host";
   if (step.name == kOfxActionLoad) return "loading";
   if (step.name == kOfxActionDescribe) return "describing";
-  if (step.name == kOfxImageEffectActionDescribeInContext) return "describing the " + ContextWord(step.context) + " context";
+  if (step.name == kOfxImageEffectActionDescribeInContext)
+    return "describing the " + ContextWord(step.context) + " context";
   if (step.name == kOfxActionUnload) return "unloading";
   return "in step " + step.name;
 }
@@ -223,7 +227,6 @@ BinaryScan ScanBinary(const std::string& binary, const ScanOptions& given) {
                       (run.hung ? "no answer" : run.exit.Text()) + ")");
     if (run.hung) scan.hung_after = options.time_limit;
     const Step& step = *run.report.step;
-    const auto identifier = run.report.identifiers.find(step.index);
     const std::string reason = Ending(run, options);
     if (step.index < 0) {
       // The binary itself: nothing in it is used.
@@ -234,8 +237,7 @@ BinaryScan ScanBinary(const std::string& binary, const ScanOptions& given) {
     scan.plugins.erase(std::remove_if(scan.plugins.begin(), scan.plugins.end(),
                                       [&](const ScannedPlugin& p) { return p.index == step.index; }),
                        scan.plugins.end());
-    scan.problems.push_back(
-        {step.index, identifier != run.report.identifiers.end() ? identifier->second : "", reason});
+    scan.problems.push_back({step.index, run.report.IdentifierOf(step.index), reason});
     first = step.index + 1;
     if (first >= run.report.count) break;
   }

@@ -143,7 +143,8 @@ void ScanPlugin(Host& host, const std::shared_ptr<PluginModule>& module, int ind
   out.Write({protocol::kPlugin, at, plugin->Identifier(), std::to_string(record.pluginVersionMajor),
              std::to_string(record.pluginVersionMinor)});
   try {
-    plugin->Start([&](const char* step, const std::string& context) { out.Write({protocol::kStep, step, at, context}); });
+    plugin->Start(
+        [&](const char* step, const std::string& context) { out.Write({protocol::kStep, step, at, context}); });
   } catch (const PluginError& error) {
     out.Write({protocol::kFailed, at, Refusal(error)});
     return;

@@ -49,7 +49,8 @@ std::vector<std::string> Found(const std::vector<host::BinaryScan>& scans) {
 std::vector<std::string> Problems(const std::vector<host::BinaryScan>& scans) {
   std::vector<std::string> problems;
   for (const host::BinaryScan& scan : scans)
-    for (const host::ScanProblem& problem : scan.problems) problems.push_back(problem.identifier + ": " + problem.reason);
+    for (const host::ScanProblem& problem : scan.problems)
+      problems.push_back(problem.identifier + ": " + problem.reason);
   return problems;
 }
 
@@ -198,7 +199,8 @@ TEST(ScanCache, RunsSavingAtOnceLeaveAWholeFileAndKeepEachOthersEntries) {
     host::BinaryScan scan;
     scan.binary = scratch / name;
     // Every character the line format escapes survives the trip.
-    scan.plugins.push_back({0, "org.example." + name, 2, 7, "tab\there\nnew \\line\r", {"OfxImageEffectContextFilter"}});
+    scan.plugins.push_back(
+        {0, "org.example." + name, 2, 7, "tab\there\nnew \\line\r", {"OfxImageEffectContextFilter"}});
     scan.problems.push_back({1, "", "crashed while describing (signal 11)"});
     return scan;
   };
