@@ -14,7 +14,7 @@ cmake -S "$source_dir" -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DLENSTROVE_BUILD_BENCH=ON -DLENSTROVE_BUILD_TESTS=OFF >/dev/null
 cmake --build "$build_dir" --target lenstrove_scan_bench -j2 >/dev/null
 json="$build_dir/scan-bench-results.json"
-"$build_dir/bench/lenstrove_scan_bench" --benchmark_repetitions=5 --benchmark_min_time=0.01 \
+"$build_dir/bench/lenstrove_scan_bench" --benchmark_repetitions=9 --benchmark_min_time=0.01 \
   --benchmark_out="$json" --benchmark_out_format=json >/dev/null
 /usr/bin/python3 - "$json" <<'PY'
 import json, sys
@@ -22,15 +22,20 @@ best = {}
 for b in json.load(open(sys.argv[1]))["benchmarks"]:
     if b.get("run_type") != "iteration":
         continue
-    best[b["run_name"]] = min(best.get(b["run_name"], 1e30), b["real_time"])
+    name = b["run_name"].replace("/real_time", "")
+    best[name] = min(best.get(name, 1e30), b["real_time"])
 binaries = 20
 base = best["scan/in-process"]
-print(f"{binaries} plug-in binaries (copies of QelLenstrove.ofx); wall-clock, fastest of 5 runs\n")
+print(f"{binaries} plug-in binaries (copies of QelLenstrove.ofx); wall-clock, fastest of 9 runs\n")
 print("| run | ms | ms per binary | relative to describing in process |")
 print("|---|---|---|---|")
-for name in ("scan/in-process", "scan/cold", "scan/cached", "command/version", "command/list-cold",
-             "command/list-cached"):
+for name in ("scan/in-process", "scan/cold", "scan/cached"):
+    t = best[name]
+    print(f"| {name} | {t:.1f} | {t / binaries:.2f} | {t / base:.2f} |")
+# Run from its build tree, the command also lists that tree's own bundle;
+# its rows include the command's own start (--version is that alone).
+for name in ("command/--version", "command/list-cold", "command/list-cached"):
     if name in best:
         t = best[name]
-        print(f"| {name} | {t:.1f} | {t / binaries:.2f} | {t / base:.2f} |")
+        print(f"| {name} | {t:.1f} | {t / (binaries + 1):.2f} | {t / base:.2f} |")
 PY

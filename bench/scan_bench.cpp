@@ -3,7 +3,7 @@
 // from the cache, against describing the same binaries in this process,
 // the way listing worked before plug-ins were scanned apart, in the same
 // run. With the command built, the command itself too: `lenstrove list`
-// cold and cached, against `lenstrove version`, the command's own start.
+// cold and cached, against `lenstrove --version`, the command's own start.
 // Times are wall-clock (the work is in child processes); bench/scan.sh
 // prints them per binary and as ratios.
 
@@ -107,12 +107,12 @@ void CommandListCached(benchmark::State& state) {
 }
 
 void CommandStart(benchmark::State& state) {
-  for (auto _ : state) RunCommand({"version"});
+  for (auto _ : state) RunCommand({"--version"});
 }
 
 BENCHMARK(CommandListCold)->Name("command/list-cold")->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(CommandListCached)->Name("command/list-cached")->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(CommandStart)->Name("command/version")->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(CommandStart)->Name("command/--version")->Unit(benchmark::kMillisecond)->UseRealTime();
 #endif
 
 }  // namespace
