@@ -66,7 +66,7 @@ struct ScanOptions {
   // A program (and its first arguments) the scanner is run through, such
   // as an emulator when the tests of a cross build run under qemu-user.
   std::vector<std::string> launcher;
-  // Seconds each step may take; see DefaultScanTimeLimit.
+  // Seconds each step may take; 0 for DefaultScanTimeLimit().
   double time_limit = 0;
   std::string cache_file;  // empty: no cache
 };
