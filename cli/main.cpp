@@ -44,7 +44,7 @@ void Dispatch(const Command& command) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  RemoveUnfinishedFilesOnInterrupt();
+  RemoveUnfinishedFilesOnSignal();
   try {
     Dispatch(ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc)));
   } catch (const UsageError& error) {

@@ -17,6 +17,7 @@
 #include "host.h"
 #include "image.h"
 #include "plugin_module.h"
+#include "scanner.h"
 #include "status.h"
 
 namespace lenstrove::cli {
@@ -229,24 +230,71 @@ bool LooksLikePath(const std::string& which) {
          endsWith(".ofx.bundle/");
 }
 
+// The scanner program: the build tree's when the command runs from there,
+// else beside the program or where the command's installation puts it
+// (PREFIX/lib/lenstrove beside PREFIX/bin); last the build tree's again,
+// for other programs built with the command's code (benchmarks).
+std::string ScannerProgram() {
+  std::vector<fs::path> candidates;
+#ifdef LENSTROVE_BUILD_SCANNER
+  if (RunningFromBuildTree()) candidates.push_back(LENSTROVE_BUILD_SCANNER);
+#endif
+  const fs::path folder = ProgramFolder();
+  candidates.push_back(folder / "lenstrove-scan");
+  candidates.push_back(folder.parent_path() / "lib" / "lenstrove" / "lenstrove-scan");
+#ifdef LENSTROVE_BUILD_SCANNER
+  candidates.push_back(LENSTROVE_BUILD_SCANNER);
+#endif
+  std::string looked;
+  for (const fs::path& candidate : candidates) {
+    std::error_code error;
+    if (fs::is_regular_file(candidate, error)) return candidate.string();
+    looked += (looked.empty() ? "" : ", ") + candidate.string();
+  }
+  throw std::runtime_error("cannot find the plug-in scanner lenstrove-scan (looked for " + looked + ")");
+}
+
+// Each binary is scanned in a child process, or found unchanged in the
+// cache, so no plug-in is loaded into this process just to be listed.
+std::vector<host::BinaryScan> Scan(const std::vector<std::string>& binaries) {
+  host::ScanOptions options;
+  options.scanner = ScannerProgram();
+  options.cache_file = host::DefaultScanCacheFile();
+  return host::ScanBinaries(binaries, options);
+}
+
+std::vector<host::BinaryScan> ScanSearchPath() {
+  std::vector<std::string> binaries;
+  for (const std::string& bundle : host::FindBundles(PluginSearchFolders()))
+    binaries.push_back(host::ResolveModulePath(bundle));
+  return Scan(binaries);
+}
+
+// "plug-in 'ID' in PATH cannot be used: it crashed while describing (signal 11)"
+std::string CannotUse(const std::string& asked, const host::BinaryScan& scan, const host::ScanProblem& problem) {
+  const bool sameName = problem.identifier.empty() || problem.identifier == asked;
+  return "plug-in '" + asked + "'" + (LooksLikePath(asked) ? "" : " in " + scan.binary) + " cannot be used: " +
+         (sameName ? "it " : problem.identifier + " ") + problem.reason;
+}
+
 struct Located {
-  std::string bundle;
+  std::string binary;
   int index;
 };
 
+// The first working plug-in with that identifier on the search path. Throws
+// when there is none but one that failed its scan.
 std::optional<Located> FindIdentifier(const std::string& identifier, std::vector<std::string>& problems) {
-  for (const std::string& bundle : host::FindBundles(PluginSearchFolders())) {
-    try {
-      host::PluginModule module(host::ResolveModulePath(bundle));
-      for (int i = 0; i < module.Count(); ++i) {
-        const OfxPlugin* record = module.Get(i);
-        if (record != nullptr && record->pluginIdentifier != nullptr && identifier == record->pluginIdentifier)
-          return Located{bundle, i};
-      }
-    } catch (const std::exception& error) {
-      problems.push_back(error.what());
+  std::string failure;
+  for (const host::BinaryScan& scan : ScanSearchPath()) {
+    for (const host::ScannedPlugin& plugin : scan.plugins)
+      if (plugin.identifier == identifier) return Located{scan.binary, plugin.index};
+    for (const host::ScanProblem& problem : scan.problems) {
+      if (problem.identifier == identifier && failure.empty()) failure = CannotUse(identifier, scan, problem);
+      if (problem.identifier.empty()) problems.push_back(host::ProblemText(scan, problem));
     }
   }
+  if (!failure.empty()) throw std::runtime_error(failure);
   return std::nullopt;
 }
 
@@ -763,20 +811,13 @@ std::vector<std::string> PluginSearchFolders() {
 
 std::vector<PluginSummary> ListPlugins(std::vector<std::string>& problems) {
   std::vector<PluginSummary> found;
-  host::Host scanner;
-  scanner.Log().SetEnabled(false);
-  for (const std::string& bundle : host::FindBundles(PluginSearchFolders())) {
-    try {
-      const std::string file = host::ResolveModulePath(bundle);
-      const int count = host::PluginModule(file).Count();
-      for (int i = 0; i < count; ++i) {
-        std::unique_ptr<host::Plugin> plugin = scanner.Open(bundle, i);
-        found.push_back(Summarise(*plugin, file));
-        plugin->Shutdown();
-      }
-    } catch (const std::exception& error) {
-      problems.push_back("warning: skipping '" + bundle + "': " + error.what());
+  for (const host::BinaryScan& scan : ScanSearchPath()) {
+    for (const host::ScannedPlugin& plugin : scan.plugins) {
+      found.push_back({plugin.identifier,
+                       std::to_string(plugin.version_major) + "." + std::to_string(plugin.version_minor),
+                       plugin.label.empty() ? plugin.identifier : plugin.label, scan.binary});
     }
+    for (const host::ScanProblem& problem : scan.problems) problems.push_back(host::ProblemText(scan, problem));
   }
   return found;
 }
@@ -785,6 +826,10 @@ std::unique_ptr<LoadedPlugin> OpenPlugin(const std::string& which) {
   if (LooksLikePath(which)) {
     std::error_code error;
     if (!fs::exists(which, error)) throw std::runtime_error("plug-in file '" + which + "' does not exist");
+    // Scanned first, so that a binary that crashes or hangs is refused
+    // rather than taking this process with it.
+    const host::BinaryScan scan = Scan({host::ResolveModulePath(which)}).front();
+    if (const host::ScanProblem* problem = scan.ProblemOf(0)) throw std::runtime_error(CannotUse(which, scan, *problem));
     return OpenAt(which, 0, which);
   }
   std::vector<std::string> problems;
@@ -795,7 +840,7 @@ std::unique_ptr<LoadedPlugin> OpenPlugin(const std::string& which) {
     for (const std::string& problem : problems) message += "\n  " + problem;
     throw std::runtime_error(message);
   }
-  return OpenAt(located->bundle, located->index, which);
+  return OpenAt(located->binary, located->index, which);
 }
 
 }  // namespace lenstrove::cli

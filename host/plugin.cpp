@@ -15,10 +15,7 @@ namespace lenstrove::host {
 Plugin::Plugin(Host& host, std::shared_ptr<PluginModule> module, int index)
     : host_(host), module_(std::move(module)), record_(module_->Get(index)) {
   if (!record_) throw HostError(module_->Path() + ": OfxGetPlugin(" + std::to_string(index) + ") returned null");
-}
-
-std::string Plugin::Identifier() const {
-  return record_->pluginIdentifier ? record_->pluginIdentifier : "(unnamed plug-in)";
+  identifier_ = record_->pluginIdentifier ? record_->pluginIdentifier : "(unnamed plug-in)";
 }
 
 void Plugin::CheckApi() const {
@@ -30,18 +27,41 @@ void Plugin::CheckApi() const {
   }
 }
 
+namespace {
+
+// What an exception a plug-in let out into the host says about itself.
+std::string Escaped(const std::exception* error) {
+  return std::string("threw an exception") + (error ? std::string(": ") + error->what() : "");
+}
+
+}  // namespace
+
 void Plugin::SetHost() {
   if (!record_->setHost) throw HostError(Identifier() + " has no setHost");
   ActiveHostScope scope(host_);
-  record_->setHost(host_.Record());
+  // Unwinding out of a C entry point is undefined, but GCC and Clang
+  // plug-ins do it; the host catches what it can rather than terminate.
+  try {
+    record_->setHost(host_.Record());
+  } catch (const std::exception& error) {
+    throw HostError(Identifier() + ": setHost " + Escaped(&error));
+  } catch (...) {
+    throw HostError(Identifier() + ": setHost " + Escaped(nullptr));
+  }
 }
 
 ActionResult Plugin::CallAction(const char* action, const void* handle, OfxPropertySetHandle in_args,
                                 OfxPropertySetHandle out_args) {
   if (!record_->mainEntry) throw HostError(Identifier() + " has no mainEntry");
   ActiveHostScope scope(host_);
-  OfxStatus status = record_->mainEntry(action, handle, in_args, out_args);
-  return {action ? action : "(null action)", status};
+  const std::string name = action ? action : "(null action)";
+  try {
+    return {name, record_->mainEntry(action, handle, in_args, out_args)};
+  } catch (const std::exception& error) {
+    return {name, kOfxStatFailed, Escaped(&error)};
+  } catch (...) {
+    return {name, kOfxStatFailed, Escaped(nullptr)};
+  }
 }
 
 // The argument sets are valid handles only while the action runs.
@@ -52,7 +72,11 @@ ActionResult Plugin::Run(const char* action, const void* handle, PropertySet* in
   return CallAction(action, handle, in_args ? in_args->Handle() : nullptr, out_args ? out_args->Handle() : nullptr);
 }
 
-ActionResult Plugin::Load() { return Run(kOfxActionLoad, nullptr, nullptr, nullptr); }
+ActionResult Plugin::Load() {
+  ActionResult result = Run(kOfxActionLoad, nullptr, nullptr, nullptr);
+  if (result.Succeeded()) owes_unload_ = true;
+  return result;
+}
 
 namespace {
 
@@ -68,10 +92,13 @@ std::string FoundAt(const std::string& binary) {
 
 }  // namespace
 
+// An error message posted on the descriptor says why describing failed.
 ActionResult Plugin::Describe() {
   descriptor_ = std::make_unique<Effect>(host_, std::string(), PropertySet());
   descriptor_->Properties().Set(kOfxPluginPropFilePath, 0, FoundAt(module_->Path()));
-  return Run(kOfxActionDescribe, descriptor_->Handle(), nullptr, nullptr);
+  ActionResult result = Run(kOfxActionDescribe, descriptor_->Handle(), nullptr, nullptr);
+  if (result.message.empty()) result.message = descriptor_->TakeErrors();
+  return result;
 }
 
 ActionResult Plugin::DescribeInContext(const std::string& context) {
@@ -82,7 +109,9 @@ ActionResult Plugin::DescribeInContext(const std::string& context) {
   slots.push_back(std::move(described));
   PropertySet in_args("describe inArgs");
   in_args.Set(kOfxImageEffectPropContext, 0, context);
-  return Run(kOfxImageEffectActionDescribeInContext, slots.back()->Handle(), &in_args, nullptr);
+  ActionResult result = Run(kOfxImageEffectActionDescribeInContext, slots.back()->Handle(), &in_args, nullptr);
+  if (result.message.empty()) result.message = slots.back()->TakeErrors();
+  return result;
 }
 
 Effect& Plugin::NewInstance(const std::string& context) {
@@ -390,16 +419,33 @@ void Plugin::DiscardInstance(Effect& instance) {
                    instances_.end());
 }
 
-ActionResult Plugin::Unload() { return Run(kOfxActionUnload, nullptr, nullptr, nullptr); }
+ActionResult Plugin::Unload() {
+  owes_unload_ = false;
+  return Run(kOfxActionUnload, nullptr, nullptr, nullptr);
+}
 
-void Plugin::Start() {
+void Plugin::Start(const StepListener& before_step) {
+  const auto step = [&](const char* name, const std::string& context = std::string()) {
+    if (before_step) before_step(name, context);
+  };
+  step(kSetHostStep);
   CheckApi();
   SetHost();
+  step(kOfxActionLoad);
   Load().Check();
-  // A plug-in that loaded is owed an unload, even if describing fails.
+  step(kOfxActionDescribe);
+  const ActionResult described = Describe();
+  if (!described.Succeeded()) {
+    owes_unload_ = false;
+    described.Check();
+  }
+  // A plug-in that described itself is owed an unload, even if a context
+  // fails.
   try {
-    Describe().Check();
-    for (const auto& context : SupportedContexts()) DescribeInContext(context).Check();
+    for (const auto& context : SupportedContexts()) {
+      step(kOfxImageEffectActionDescribeInContext, context);
+      DescribeInContext(context).Check();
+    }
   } catch (...) {
     Unload();
     throw;
@@ -418,7 +464,7 @@ Effect& Plugin::Instantiate(const std::string& context) {
 
 void Plugin::Shutdown() {
   for (Effect* instance : Instances()) DestroyInstance(*instance).Check();
-  Unload().Check();
+  if (owes_unload_) Unload().Check();
 }
 
 Effect& Plugin::Descriptor() {

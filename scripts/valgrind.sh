@@ -34,7 +34,7 @@ run() {
 # no program that links OpenImageIO starts under valgrind there. The module
 # and the host library are then checked through their own test programs,
 # which link neither; the command's code is covered by the sanitizer build.
-if ! valgrind --quiet "$build/cli/lenstrove" version >"$work/probe.txt" 2>&1; then
+if ! valgrind --quiet "$build/cli/lenstrove" --version >"$work/probe.txt" 2>&1; then
   if grep -q "Illegal opcode" "$work/probe.txt"; then
     echo "== valgrind cannot start programs that link OpenImageIO on this processor (no rdtscp):"
     grep -m 2 "Illegal opcode\|at 0x" "$work/probe.txt" || true
