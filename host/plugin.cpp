@@ -1,12 +1,14 @@
 #include "plugin.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <optional>
 #include <string_view>
 #include <thread>
 
 #include "host.h"
 #include "plugin_module.h"
+#include "property_table.h"
 
 namespace lenstrove::host {
 
@@ -76,9 +78,24 @@ ActionResult Plugin::Load() {
   return result;
 }
 
+namespace {
+
+// Where the plug-in was found, as the descriptor tells it: its bundle
+// folder, or the binary itself when it lies outside one.
+std::string FoundAt(const std::string& binary) {
+  const std::filesystem::path bundle = std::filesystem::path(binary).parent_path().parent_path().parent_path();
+  const std::string name = bundle.filename().string();
+  const std::string suffix = ".ofx.bundle";
+  const bool in_bundle = name.size() > suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0;
+  return in_bundle ? bundle.string() : binary;
+}
+
+}  // namespace
+
 // An error message posted on the descriptor says why describing failed.
 ActionResult Plugin::Describe() {
   descriptor_ = std::make_unique<Effect>(host_, std::string(), PropertySet());
+  descriptor_->Properties().Set(kOfxPluginPropFilePath, 0, FoundAt(module_->Path()));
   ActionResult result = Run(kOfxActionDescribe, descriptor_->Handle(), nullptr, nullptr);
   if (result.message.empty()) result.message = descriptor_->TakeErrors();
   return result;
@@ -119,6 +136,7 @@ PropertySet RenderArgs(const char* label, const RenderRequest& request) {
   in_args.Set(kOfxImageEffectPropFieldToRender, 0, kOfxImageFieldNone);
   in_args.SetN(kOfxImageEffectPropRenderWindow, PropertyType::kInt, {window.x1, window.y1, window.x2, window.y2});
   in_args.SetN(kOfxImageEffectPropRenderScale, PropertyType::kDouble, {request.scale_x, request.scale_y});
+  AddStandardProperties(in_args, kRenderArgs);
   return in_args;
 }
 
@@ -173,7 +191,6 @@ std::string Plugin::RenderThreadSafety() {
 
 ActionResult Plugin::RenderCall(Effect& instance, const RenderRequest& request) {
   PropertySet in_args = RenderArgs("render inArgs", request);
-  PropertySet out_args("render outArgs");
   in_args.Set(kOfxImageEffectPropSequentialRenderStatus, 0, request.sequential ? 1 : 0);
   in_args.Set(kOfxImageEffectPropInteractiveRenderStatus, 0, request.interactive ? 1 : 0);
   std::string safety = RenderThreadSafety();
@@ -182,7 +199,8 @@ ActionResult Plugin::RenderCall(Effect& instance, const RenderRequest& request) 
   if (safety != kOfxImageEffectRenderFullySafe) instance_lock = std::unique_lock(instance.RenderMutex());
   // Tiles of one frame render at the same time and all set the same time.
   if (instance.Params().Time() != request.time) instance.SetTime(request.time);
-  return Run(kOfxImageEffectActionRender, instance.Handle(), &in_args, &out_args);
+  // The standard passes no outArgs to a render.
+  return Run(kOfxImageEffectActionRender, instance.Handle(), &in_args, nullptr);
 }
 
 namespace {
@@ -317,14 +335,14 @@ ActionResult Plugin::GetFramesNeeded(Effect& instance, OfxTime time,
   frames->clear();
   for (Clip* clip : inputs) {
     std::string name = std::string(kOfxImageClipPropFrameRange) + "_" + clip->Name();
-    // Any number of ranges, as pairs; the host needs only their extent.
+    // Any number of ranges, as pairs; the host needs only their extent,
+    // which need not include `time` itself.
     OfxRangeD range{time, time};
-    if (const Property* found = out_args.Lookup(name)) {
-      for (size_t i = 0; i < found->values.size(); ++i) {
-        double bound = DoubleOf(out_args, name, time, i);
-        range.min = std::min(range.min, bound);
-        range.max = std::max(range.max, bound);
-      }
+    const Property* found = out_args.Lookup(name);
+    for (size_t i = 0; found && i < found->values.size(); ++i) {
+      double bound = DoubleOf(out_args, name, time, i);
+      range.min = i == 0 ? bound : std::min(range.min, bound);
+      range.max = i == 0 ? bound : std::max(range.max, bound);
     }
     frames->emplace_back(clip->Name(), range);
   }
@@ -355,6 +373,7 @@ PropertySet SequenceArgs(const char* label, OfxRangeD frames, bool sequential) {
   in_args.SetN(kOfxImageEffectPropRenderScale, PropertyType::kDouble, {1.0, 1.0});
   in_args.Set(kOfxImageEffectPropSequentialRenderStatus, 0, sequential ? 1 : 0);
   in_args.Set(kOfxImageEffectPropInteractiveRenderStatus, 0, 0);
+  AddStandardProperties(in_args, kSequenceArgs);
   return in_args;
 }
 
