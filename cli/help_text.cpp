@@ -164,6 +164,14 @@ constexpr const char* kListHelp = R"(Usage: lenstrove list
 Lists the plug-ins found in the folders of OFX_PLUGIN_PATH (separated by
 colons), in /usr/OFX/Plugins and in the build tree, with their identifier,
 version, label and file.
+
+Each plug-in binary is loaded and described in a child process, so one
+that crashes or hangs is named on standard error and the others are still
+listed:
+  lenstrove: skipped PATH (ID): crashed while describing (signal 11)
+What a scan found is kept per binary in $XDG_CACHE_HOME/lenstrove (or
+~/.cache/lenstrove) until the binary changes. Each step of a scan may take
+LENSTROVE_SCAN_TIME_LIMIT seconds (default 30).
 )";
 
 constexpr const char* kDemoHelp = R"(Usage: lenstrove demo [OPTIONS] [FOLDER]

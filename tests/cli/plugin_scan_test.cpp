@@ -24,7 +24,10 @@ using testing::RunLenstrove;
 
 #ifdef LENSTROVE_FAILING_PLUGIN_DIR
 const std::string kFailing = LENSTROVE_FAILING_PLUGIN_DIR;
-const std::string kWorkingAndFailing = std::string(LENSTROVE_TEST_PLUGIN_DIR) + ":" + kFailing;
+// Working plug-ins of both kinds (plain C and on the support library) on
+// either side of the failing ones.
+const std::string kWorkingAndFailing =
+    std::string(LENSTROVE_TEST_PLUGIN_DIR) + ":" + kFailing + ":" + LENSTROVE_SUPPORT_PLUGIN_DIR;
 
 std::string Binary(const std::string& folder, const std::string& name) {
   return folder + "/" + name + ".ofx.bundle/Contents/" LENSTROVE_BUNDLE_PLATFORM "/" + name + ".ofx";
@@ -55,7 +58,8 @@ TEST(PluginScan, ListNamesTheBadPluginsListsTheRestAndRemembersBoth) {
   const CommandResult first = RunLenstrove({"list"}, kWorkingAndFailing, environment);
   ASSERT_EQ(first.exitCode, 0) << first.err;
   for (const char* working : {"org.lenstrove.tests.AlwaysFails", "org.lenstrove.tests.SuiteUser",
-                              "org.lenstrove.tests.CrashesRendering", "com.Qel.Lenstrove.V111"})
+                              "org.lenstrove.tests.CrashesRendering", "com.Qel.Lenstrove.V111",
+                              "org.lenstrove.sdk.Gain", "org.lenstrove.sdk.Threaded"})
     EXPECT_NE(first.out.find(working), std::string::npos) << working << "\n" << first.out;
   EXPECT_EQ(first.out.find("CrashesDescribing"), std::string::npos) << first.out;
   const std::string skipped[] = {
