@@ -19,5 +19,8 @@ struct CommandResult {
 CommandResult RunLenstrove(const std::vector<std::string>& args, const std::string& pluginPath = "");
 // `lenstrove render -q ARGS...`.
 CommandResult RunQuietRender(std::vector<std::string> args);
+// The same with files limited to `bytes` (as ulimit -f does): a stand-in
+// for a full disk that needs no mount.
+CommandResult RunQuietRenderWithFileLimit(std::vector<std::string> args, long bytes);
 
 }  // namespace lenstrove::cli::testing
