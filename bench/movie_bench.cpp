@@ -38,7 +38,7 @@ struct Codec {
 // ProRes encodes slowly, so two seconds already take several; the faster
 // codecs get ten seconds, so the programs' start-up does not weigh much.
 const Codec kCodecs[] = {
-    {"prores_hq", "prores-hq.mov", 48, "-c:v prores_ks -profile:v 3", "-c:a pcm_s24le"},
+    {"prores_hq", "prores-hq.mov", 48, "-c:v prores_ks -profile:v 3 -pix_fmt yuv422p10le", "-c:a pcm_s24le"},
     {"dnxhr_hq", "dnxhr-hq.mov", 240, "-c:v dnxhd -profile:v dnxhr_hq -pix_fmt yuv422p", "-c:a pcm_s24le"},
     {"h264", "h264.mp4", 240, "-c:v libx264 -pix_fmt yuv420p", "-c:a aac"},
 };
@@ -84,9 +84,10 @@ Run Spawn(const std::vector<std::string>& words) {
 }
 
 // The source: a photograph panned slowly across the frame with a little
-// grain, as a camera's picture has, and a tone as its audio.
+// grain, as a camera's picture has, and a tone as its audio. (The last
+// scale gives the encoder whole frames: DNxHD crashes on cropped ones.)
 std::string MakeClip(const Codec& codec) {
-  const fs::path clip = kFolder / codec.clip;
+  const fs::path clip = kFolder / codec.clip, making = kFolder / (std::string("making-") + codec.clip);
   if (fs::exists(clip)) return clip;
   fs::create_directories(kFolder);
   const std::string seconds = std::to_string(codec.frames / 24.0);
@@ -94,9 +95,11 @@ std::string MakeClip(const Codec& codec) {
   if (std::string(codec.name) == "h264") source += " -preset veryfast -crf 14";  // a camera's high rate
   Spawn(Words("ffmpeg -nostdin -v error -y -loop 1 -framerate 24 -i " LENSTROVE_BENCH_PHOTO
               " -f lavfi -i sine=frequency=440:sample_rate=48000 -filter_complex "
-              "[0:v]scale=2400:1600:flags=bicubic,crop=1920:1080:x=200+t*40:y=260,noise=alls=3:allf=t[v] "
+              "[0:v]scale=2400:1600:flags=bicubic,crop=1920:1080:x=200+t*40:y=260,noise=alls=3:allf=t,"
+              "scale=1920:1080[v] "
               "-map [v] -map 1:a -frames:v " + std::to_string(codec.frames) + " -t " + seconds + " -ac 2 " + source +
-              " " + codec.audio + " -timecode 01:00:00:00 " + clip.string()));
+              " " + codec.audio + " -timecode 01:00:00:00 " + making.string()));
+  fs::rename(making, clip);  // only a whole clip is used again
   return clip;
 }
 

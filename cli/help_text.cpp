@@ -62,7 +62,8 @@ Options:
                        files, float for 16-bit, half and float files)
   -t, --tiles N        split each frame into N render windows (default 1)
   -j, --jobs N         frames rendered at once, one plug-in instance each
-                       (default: the number of processor cores)
+                       (default: the number of processor cores); for movies
+                       also the decoder's and the encoder's threads
   -q, --quiet          no progress bar (there is none unless standard error
                        is a terminal)
       --max-pixels N   refuse larger images (default 100000000)

@@ -4,7 +4,9 @@
 # pool, mutexes, concurrent tiles and the one-at-a-time renders of an unsafe
 # plug-in (tests/host), and the lenstrove command
 # rendering a sequence with several workers, with the Lenstrove plug-in and
-# with a fully thread-safe test plug-in that splits rows over the pool.
+# with a fully thread-safe test plug-in that splits rows over the pool, and
+# rendering movies through the streaming pipeline (decoder, workers, encoder
+# and audio on their own threads), fitted and not, audio copied and encoded.
 # Any race report fails.
 #
 #   scripts/tsan.sh        (TSAN_BUILD_DIR, default build-tsan)
@@ -55,5 +57,15 @@ if ((have_cli)); then
     echo "expected 8 frames from the test plug-in, found $count" >&2
     exit 1
   fi
+  echo "== lenstrove render of movies with 4 workers: kept samples, fitting, audio copied and encoded (ThreadSanitizer)"
+  ffmpeg -nostdin -v error -y -f lavfi -i testsrc2=size=320x180:rate=25 -f lavfi -i sine=sample_rate=48000 \
+    -t 1.6 -c:v libx264 -pix_fmt yuv420p -c:a pcm_s24le "$work/clip.mov"
+  "$build/cli/lenstrove" render -q -j 4 "$work/clip.mov" "$work/kept.mov" GuideThirds=on Crop239=on
+  "$build/cli/lenstrove" render -q -j 4 -f 5-34 "$work/clip.mov" "$work/review.mp4" --fit 160x90 \
+    GuideCrosshair=on FalseColorMode=on Crop185=on CropOpacity=5:0,30:1
+  "$build/cli/lenstrove" render -q -j 3 -d float "$work/clip.mov" "$work/deep.mkv" --codec prores_hq ShowMiddleGray=on
+  for movie in kept.mov review.mp4 deep.mkv; do
+    [ -s "$work/$movie" ] || { echo "expected $movie" >&2; exit 1; }
+  done
 fi
 echo "== no data race reported"

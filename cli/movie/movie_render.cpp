@@ -110,12 +110,13 @@ class MovieRender {
     if (!warning.empty()) std::cerr << "lenstrove: " << warning << "\n";
     if (IsMovieName(command_.output)) openMovieOutput();
     else planImageOutput();
-    chroma_ = reader_ && writer_ ? ChromaStyle::RoundTrip : ChromaStyle::Smooth;
-    // Movie to movie in the same samples and size: what the plug-in leaves
-    // alone is written as it was decoded.
-    keepSamples_ = reader_ && writer_ && colour_ == nullptr && writer_->pixelFormat() == shape_.picture.pixelFormat &&
-                   renderWidth_ == shape_.picture.width && renderHeight_ == shape_.picture.height &&
-                   TilesCanBeWritten(writer_->pixelFormat());
+    // Movie to movie at the same size, chroma goes out as it came in; and
+    // in the same samples, what the plug-in leaves alone is written as it
+    // was decoded. Pictures that are scaled, or stay RGB, get filtered chroma.
+    const bool sameSize = renderWidth_ == shape_.picture.width && renderHeight_ == shape_.picture.height;
+    chroma_ = reader_ && writer_ && sameSize ? ChromaStyle::RoundTrip : ChromaStyle::Smooth;
+    keepSamples_ = chroma_ == ChromaStyle::RoundTrip && colour_ == nullptr &&
+                   writer_->pixelFormat() == shape_.picture.pixelFormat && TilesCanBeWritten(writer_->pixelFormat());
 
     const int workers = plugin_.description().rendersInParallel ? WorkerCount(command_.jobs, 1 << 20) : 1;
     for (int i = 0; i < workers; ++i) {

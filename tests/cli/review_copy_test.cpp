@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <OpenImageIO/imageio.h>
+
 #include <cmath>
 #include <filesystem>
 #include <string>
@@ -168,6 +170,24 @@ TEST_F(ReviewCopies, ContainersTakeWhatTheirMuxersTake) {
     const MovieFacts facts = ReadFacts(path(name));
     EXPECT_EQ(facts.videoPackets, 6) << codec;
     EXPECT_EQ(facts.operationalPattern, kOp1a) << codec;
+  }
+}
+
+// Sequences are fitted on their way into a movie, movie frames on their
+// way out to pictures.
+TEST_F(ReviewCopies, SequencesAreFittedIntoMoviesAndMoviesIntoStills) {
+  Ffmpeg("-f lavfi -i testsrc2=size=192x108 -frames:v 3 -start_number 1 " + path("f.%d.png"));
+  renderOk({path("f.#.png"), path("seq.mkv"), "--fit", "96x96", "GuideThirds=on"});
+  const MovieFacts facts = ReadFacts(path("seq.mkv"));
+  EXPECT_EQ(facts.videoPackets, 3);
+  EXPECT_EQ(facts.width, 96);
+  EXPECT_EQ(facts.height, 54);
+  renderOk({clip("ffv1.mov"), path("still.#.png"), "-f", "4-5", "--fit", "128x128"});
+  for (const char* still : {"still.4.png", "still.5.png"}) {
+    auto in = OIIO::ImageInput::open(path(still));
+    ASSERT_TRUE(in) << still;
+    EXPECT_EQ(in->spec().width, 128);
+    EXPECT_EQ(in->spec().height, 72);
   }
 }
 
