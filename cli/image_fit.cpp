@@ -52,14 +52,10 @@ void ConvertChannels(const OIIO::ImageSpec& header, const unsigned char* stored,
   }
 }
 
-OIIO::ImageSpec FloatSpec(const OIIO::ImageSpec& header) {
-  OIIO::ImageSpec spec(header.width, header.height, header.nchannels, OIIO::TypeDesc::FLOAT);
-  spec.x = header.x;
-  spec.y = header.y;
-  spec.full_x = header.full_x;
-  spec.full_y = header.full_y;
-  spec.full_width = header.full_width;
-  spec.full_height = header.full_height;
+// A part's windows and channels, in float for OpenImageIO to filter.
+OIIO::ImageSpec FloatSpec(const ImagePart& part) {
+  OIIO::ImageSpec spec(part.header.width, part.header.height, part.header.nchannels, OIIO::TypeDesc::FLOAT);
+  SetWindows(spec, part.dataWindow(), part.displayWindow());
   return spec;
 }
 
@@ -67,21 +63,13 @@ void ScalePart(ImagePart& part, double sx, double sy) {
   OIIO::ImageSpec& header = part.header;
   std::vector<float> wide(static_cast<std::size_t>(header.width) * header.height * header.nchannels);
   ConvertChannels(header, part.samples.data(), wide.data(), true);
-  const OIIO::ImageBuf source(FloatSpec(header), wide.data());
+  const OIIO::ImageBuf source(FloatSpec(part), wide.data());
 
-  const PixelWindow data = Scaled(part.dataWindow(), sx, sy), display = Scaled(part.displayWindow(), sx, sy);
-  header.x = data.x;
-  header.y = data.y;
-  header.width = data.width;
-  header.height = data.height;
-  header.full_x = display.x;
-  header.full_y = display.y;
-  header.full_width = display.width;
-  header.full_height = display.height;
+  SetWindows(header, Scaled(part.dataWindow(), sx, sy), Scaled(part.displayWindow(), sx, sy));
   header.tile_width = std::min(header.tile_width, header.width);
   header.tile_height = std::min(header.tile_height, header.height);
   header.attribute("PixelAspectRatio", 1.0f);
-  OIIO::ImageBuf scaled(FloatSpec(header));
+  OIIO::ImageBuf scaled(FloatSpec(part));
   if (!OIIO::ImageBufAlgo::resize(scaled, source, kFilter, 0.0f, scaled.roi(), 1))
     throw std::runtime_error("cannot scale the picture: " + scaled.geterror());
   part.samples.assign(header.image_bytes(true), 0);

@@ -93,30 +93,20 @@ PictureConverter::~PictureConverter() {
   for (Direction& d : tiles_) sws_freeContext(d.context);
 }
 
-SwsContext* PictureConverter::prepare(Direction& d, int fromWidth, int fromHeight, AVPixelFormat from, int toWidth,
-                                      int toHeight, AVPixelFormat to, ColourTags tags, int flags) {
-  if (d.context != nullptr && d.fromWidth == fromWidth && d.fromHeight == fromHeight && d.from == from &&
-      d.toWidth == toWidth && d.toHeight == toHeight && d.to == to && d.flags == flags && d.tags == tags)
-    return d.context;
+SwsContext* PictureConverter::prepare(Direction& d, const Conversion& c) {
+  if (d.context != nullptr && d.conversion == c) return d.context;
   sws_freeContext(d.context);
-  d = Direction{};
-  d.context = sws_getContext(fromWidth, fromHeight, from, toWidth, toHeight, to, flags, nullptr, nullptr, nullptr);
+  d.conversion = c;
+  d.context = sws_getContext(c.fromWidth, c.fromHeight, c.from, c.toWidth, c.toHeight, c.to, c.flags, nullptr, nullptr,
+                             nullptr);
   if (d.context == nullptr)
-    throw std::runtime_error(std::string("no conversion between the pixel formats ") + av_get_pix_fmt_name(from) +
-                             " and " + av_get_pix_fmt_name(to));
-  const bool toRgb = IsRgb(to);
-  const int movieRange = FullRange(toRgb ? from : to, tags.range);
-  const int* table = Coefficients(tags.matrix);
+    throw std::runtime_error(std::string("no conversion between the pixel formats ") + av_get_pix_fmt_name(c.from) +
+                             " and " + av_get_pix_fmt_name(c.to));
+  const bool toRgb = IsRgb(c.to);
+  const int movieRange = FullRange(toRgb ? c.from : c.to, c.tags.range);
+  const int* table = Coefficients(c.tags.matrix);
   sws_setColorspaceDetails(d.context, table, toRgb ? movieRange : 1, table, toRgb ? 1 : movieRange, 0, 1 << 16,
                            1 << 16);
-  d.fromWidth = fromWidth;
-  d.fromHeight = fromHeight;
-  d.from = from;
-  d.toWidth = toWidth;
-  d.toHeight = toHeight;
-  d.to = to;
-  d.flags = flags;
-  d.tags = tags;
   return d.context;
 }
 
@@ -136,7 +126,7 @@ void PictureConverter::toRgba(const AVFrame& frame, RgbaImage& image, ColourTags
   const int flags = Flags(style, frame.width != image.width || frame.height != image.height);
   if (image.depth == PixelDepth::Byte) {
     SwsContext* sws =
-        prepare(in_, frame.width, frame.height, from, image.width, image.height, AV_PIX_FMT_RGBA, tags, flags);
+        prepare(in_, {frame.width, frame.height, from, image.width, image.height, AV_PIX_FMT_RGBA, tags, flags});
     uint8_t* planes[4] = {image.pixels.data(), nullptr, nullptr, nullptr};
     int strides[4] = {static_cast<int>(image.rowBytes()), 0, 0, 0};
     sws_scale(sws, frame.data, frame.linesize, 0, frame.height, planes, strides);
@@ -145,7 +135,7 @@ void PictureConverter::toRgba(const AVFrame& frame, RgbaImage& image, ColourTags
   const bool alpha = HasAlpha(from);
   const AVPixelFormat wide = alpha ? AV_PIX_FMT_GBRAPF32 : AV_PIX_FMT_GBRPF32;
   AVFrame& rgb = Planar(planarIn_, image.width, image.height, wide);
-  SwsContext* sws = prepare(in_, frame.width, frame.height, from, image.width, image.height, wide, tags, flags);
+  SwsContext* sws = prepare(in_, {frame.width, frame.height, from, image.width, image.height, wide, tags, flags});
   sws_scale(sws, frame.data, frame.linesize, 0, frame.height, rgb.data, rgb.linesize);
   for (int y = 0; y < image.height; ++y) {
     float* out = reinterpret_cast<float*>(image.fileRow(y));
@@ -162,7 +152,7 @@ void PictureConverter::fromRgba(const RgbaImage& image, AVFrame& frame, ColourTa
   const int flags = Flags(style, false);
   if (image.depth == PixelDepth::Byte) {
     SwsContext* sws =
-        prepare(out_, image.width, image.height, AV_PIX_FMT_RGBA, frame.width, frame.height, to, tags, flags);
+        prepare(out_, {image.width, image.height, AV_PIX_FMT_RGBA, frame.width, frame.height, to, tags, flags});
     const uint8_t* planes[4] = {image.pixels.data(), nullptr, nullptr, nullptr};
     int strides[4] = {static_cast<int>(image.rowBytes()), 0, 0, 0};
     sws_scale(sws, planes, strides, 0, image.height, frame.data, frame.linesize);
@@ -174,21 +164,21 @@ void PictureConverter::fromRgba(const RgbaImage& image, AVFrame& frame, ColourTa
   for (int y = 0; y < image.height; ++y)
     DeinterleaveRow(reinterpret_cast<const float*>(image.fileRow(y)), Row<float>(rgb, 0, y), Row<float>(rgb, 1, y),
                     Row<float>(rgb, 2, y), alpha ? Row<float>(rgb, 3, y) : nullptr, image.width);
-  SwsContext* sws = prepare(out_, image.width, image.height, wide, frame.width, frame.height, to, tags, flags);
+  SwsContext* sws = prepare(out_, {image.width, image.height, wide, frame.width, frame.height, to, tags, flags});
   sws_scale(sws, rgb.data, rgb.linesize, 0, image.height, frame.data, frame.linesize);
 }
 
 SwsContext* PictureConverter::tileContext(int width, int height, AVPixelFormat from, AVPixelFormat to,
                                           ColourTags tags) {
+  const Conversion conversion{width, height, from, width, height, to, tags, kRoundTripFlags};
   for (Direction& d : tiles_)
-    if (d.fromWidth == width && d.fromHeight == height && d.from == from && d.to == to && d.tags == tags)
-      return d.context;
+    if (d.conversion == conversion) return d.context;
   if (tiles_.size() >= kTileContextsKept) {
     sws_freeContext(tiles_.front().context);
     tiles_.erase(tiles_.begin());
   }
   tiles_.emplace_back();
-  return prepare(tiles_.back(), width, height, from, width, height, to, tags, kRoundTripFlags);
+  return prepare(tiles_.back(), conversion);
 }
 
 void PictureConverter::convertRun(const RgbaImage& image, const TileRun& run, AVFrame& frame, ColourTags tags) {

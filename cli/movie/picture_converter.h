@@ -54,15 +54,25 @@ class PictureConverter {
   void writeChangedTiles(const RgbaImage& source, const RgbaImage& output, AVFrame& frame, ColourTags tags);
 
  private:
-  // A cached conversion from one size and format to another.
+  // What a conversion goes from and to.
+  struct Conversion {
+    int fromWidth = 0, fromHeight = 0;
+    AVPixelFormat from = AV_PIX_FMT_NONE;
+    int toWidth = 0, toHeight = 0;
+    AVPixelFormat to = AV_PIX_FMT_NONE;
+    ColourTags tags;
+    int flags = 0;
+    bool operator==(const Conversion& o) const {
+      return fromWidth == o.fromWidth && fromHeight == o.fromHeight && from == o.from && toWidth == o.toWidth &&
+             toHeight == o.toHeight && to == o.to && tags == o.tags && flags == o.flags;
+    }
+  };
+  // A conversion kept from frame to frame.
   struct Direction {
     SwsContext* context = nullptr;
-    int fromWidth = 0, fromHeight = 0, toWidth = 0, toHeight = 0, flags = 0;
-    AVPixelFormat from = AV_PIX_FMT_NONE, to = AV_PIX_FMT_NONE;
-    ColourTags tags;
+    Conversion conversion;
   };
-  static SwsContext* prepare(Direction& direction, int fromWidth, int fromHeight, AVPixelFormat from, int toWidth,
-                             int toHeight, AVPixelFormat to, ColourTags tags, int flags);
+  static SwsContext* prepare(Direction& direction, const Conversion& conversion);
   static AVFrame& Planar(FramePtr& kept, int width, int height, AVPixelFormat format);
   SwsContext* tileContext(int width, int height, AVPixelFormat from, AVPixelFormat to, ColourTags tags);
   void convertRun(const RgbaImage& image, const TileRun& run, AVFrame& frame, ColourTags tags);
