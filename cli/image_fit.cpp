@@ -68,7 +68,7 @@ void ScalePart(ImagePart& part, double sx, double sy) {
   SetWindows(header, Scaled(part.dataWindow(), sx, sy), Scaled(part.displayWindow(), sx, sy));
   header.tile_width = std::min(header.tile_width, header.width);
   header.tile_height = std::min(header.tile_height, header.height);
-  header.attribute("PixelAspectRatio", 1.0f);
+  if (header.find_attribute("PixelAspectRatio") != nullptr) header.attribute("PixelAspectRatio", 1.0f);
   OIIO::ImageBuf scaled(FloatSpec(part));
   if (!OIIO::ImageBufAlgo::resize(scaled, source, kFilter, 0.0f, scaled.roi(), 1))
     throw std::runtime_error("cannot scale the picture: " + scaled.geterror());
