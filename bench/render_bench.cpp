@@ -10,6 +10,7 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -18,6 +19,7 @@
 #include <tuple>
 #include <vector>
 
+#include "bench_cases.h"
 #include "describe/parameter_table.h"
 #include "render/fast_pixel_loop.h"
 #include "render/frame_geometry.h"
@@ -34,51 +36,10 @@
 namespace lenstrove {
 namespace {
 
-struct Case {
-  const char* name;
-  RenderSettings settings;
-};
-
-std::vector<Case> Cases() {
-  std::vector<Case> cases;
-  RenderSettings off;
-  cases.push_back({"off", off});
-  RenderSettings guides;
-  guides.GuideThirds = guides.GuideGolden = guides.GuideCrosshair = 1;
-  cases.push_back({"guides", guides});
-  RenderSettings bands;
-  bands.ShowSkinToneLine = bands.ShowSkinTonePatches = bands.ShowMiddleGray = 1;
-  cases.push_back({"bands", bands});
-  RenderSettings cropOpaque;
-  cropOpaque.Crop239 = 1;
-  cropOpaque.CropOpacity = 1.0;
-  cases.push_back({"crop239-opacity1", cropOpaque});
-  RenderSettings cropHalf = cropOpaque;
-  cropHalf.CropOpacity = 0.5;
-  cases.push_back({"crop239-opacity0.5", cropHalf});
-  RenderSettings falseColor;
-  falseColor.FalseColorMode = 1;
-  cases.push_back({"false-colour", falseColor});
-  RenderSettings legal;
-  legal.LegalizeLevels = 1;
-  cases.push_back({"legal-levels", legal});
-  RenderSettings all;
-  all.ShowSkinTonePatches = all.ShowSkinToneLine = all.ShowMiddleGray = 1;
-  all.LegalizeLevels = all.FalseColorMode = 1;
-  all.GuideThirds = all.GuideGolden = all.GuideCrosshair = 1;
-  all.Crop185 = all.Crop235 = all.Crop239 = 1;
-  all.CropOpacity = 0.5;
-  cases.push_back({"everything", all});
-  return cases;
-}
-
-// What the source shows. The smooth picture is gradients, as in most real
-// footage; the noisy one is a random value in every channel of every pixel,
-// so costs that depend on the data (branches, how pixels spread over the
-// false-colour bands) show in the difference.
-enum class Picture { Smooth, Noisy };
-
-const char* PictureName(Picture picture) { return picture == Picture::Smooth ? "smooth" : "noisy"; }
+using bench::Case;
+using bench::Cases;
+using bench::Picture;
+using bench::PictureName;
 
 // A frame's two images. With the host library they are host images, so all
 // paths (memcpy included) touch the same memory the module renders.
@@ -99,29 +60,7 @@ struct Frame {
 
 void DrawPicture(Frame& f, Picture picture) {
   if (f.shown == picture) return;
-  const int width = f.bounds.x2, height = f.bounds.y2;
-  uint32_t noise = 12345;
-  auto random = [&noise] {
-    noise = noise * 1664525u + 1013904223u;
-    return static_cast<float>((noise >> 8) & 0xFF) / 255.0f;
-  };
-  for (int y = 0; y < height; ++y)
-    for (int x = 0; x < width; ++x) {
-      float pixel[4];
-      if (picture == Picture::Smooth) {
-        pixel[0] = static_cast<float>(x) / width;
-        pixel[1] = static_cast<float>(y) / height;
-        pixel[2] = static_cast<float>(x + y) / (width + height);
-        pixel[3] = 1.0f;
-      } else {
-        for (float& channel : pixel) channel = random();
-      }
-      unsigned char* at = f.source + (int64_t{y} * width + x) * BytesPerPixel(f.layout);
-      if (f.layout == PixelLayout::FloatRGBA)
-        std::memcpy(at, pixel, sizeof pixel);
-      else
-        for (int c = 0; c < 4; ++c) at[c] = static_cast<unsigned char>(pixel[c] * 255.0f);
-    }
+  bench::DrawPicture(f.source, f.bounds.x2, f.bounds.y2, f.layout, picture);
   f.shown = picture;
 }
 
@@ -174,17 +113,8 @@ void InternalLoop(benchmark::State& state, int width, int height, PixelLayout la
   Frame& f = GetFrame(width, height, layout);
   DrawPicture(f, picture);
   SanitizeRenderSettings(settings);
-  const ImagePlane source{f.source, f.rowBytes, f.bounds};
-  const ImagePlane output{f.output, f.rowBytes, f.bounds};
-  FrameGeometry geometry;
-  geometry.Frame = f.bounds;
-  geometry.SourceBounds = f.bounds;
-  geometry.SourceRowBytes = static_cast<int32_t>(f.rowBytes);
-  geometry.OutputBounds = f.bounds;
-  geometry.OutputRowBytes = static_cast<int32_t>(f.rowBytes);
-  geometry.RenderWindow = f.bounds;
-  ComputeDerivedGeometry(settings, geometry);
-  const auto job = PlanPixelJob(layout, source, output, f.bounds);
+  const FrameGeometry geometry = bench::WholeFrameGeometry(f.bounds, f.rowBytes, settings);
+  const auto job = PlanPixelJob(layout, {f.source, f.rowBytes, f.bounds}, {f.output, f.rowBytes, f.bounds}, f.bounds);
   if (!job) {
     state.SkipWithError("no pixel job");
     return;
@@ -296,6 +226,13 @@ void RegisterAll() {
 }  // namespace lenstrove
 
 int main(int argc, char** argv) {
+  // bench/run.sh asks which widths to compare: the vector widths this
+  // machine has, narrowest first.
+  if (argc == 2 && std::strcmp(argv[1], "--lenstrove_widths") == 0) {
+    for (lenstrove::VectorWidth width : lenstrove::SupportedVectorWidths())
+      if (width != lenstrove::VectorWidth::Scalar) std::printf("%s\n", lenstrove::VectorWidthName(width));
+    return 0;
+  }
   lenstrove::RegisterAll();
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;

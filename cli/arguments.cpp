@@ -239,42 +239,24 @@ HelpCommand ParseHelp(const std::vector<std::string>& words) {
   return command;
 }
 
-std::vector<Keyframe> ParseKeyframes(const std::string& name, const std::string& text) {
-  std::vector<Keyframe> keyframes;
-  std::stringstream pairs(text);
-  std::string pair;
-  while (std::getline(pairs, pair, ',')) {
-    const std::size_t colon = pair.find(':');
-    const std::optional<double> time = ParseDouble(pair.substr(0, colon));
-    const std::optional<double> value =
-        colon == std::string::npos ? std::nullopt : ParseDouble(pair.substr(colon + 1));
-    if (!time || !value)
-      throw UsageError("keyframe '" + pair + "' of parameter '" + name + "' is not TIME:VALUE");
-    for (const Keyframe& k : keyframes)
-      if (k.time == *time) throw UsageError("parameter '" + name + "' has two keyframes at time " + FormatNumber(*time));
-    keyframes.push_back({*time, *value});
-  }
-  if (keyframes.empty() || text.back() == ',')
-    throw UsageError("parameter '" + name + "' has an empty keyframe list");
-  std::sort(keyframes.begin(), keyframes.end(), [](const Keyframe& a, const Keyframe& b) { return a.time < b.time; });
-  return keyframes;
-}
-
 }  // namespace
 
 ParameterSetting ParseParameterSetting(const std::string& word) {
   const std::size_t equals = word.find('=');
   if (equals == std::string::npos)
-    throw UsageError("unexpected argument '" + word + "': parameters are set as NAME=VALUE");
+    throw UsageError("unexpected argument '" + word + "': parameters are set as NAME=VALUE or NAME@TIME=VALUE");
   ParameterSetting setting;
   setting.name = word.substr(0, equals);
+  setting.value = word.substr(equals + 1);
+  // The last '@' before the '=' starts a key's time.
+  const std::size_t at = setting.name.rfind('@');
+  if (at != std::string::npos) {
+    setting.time = ParseDouble(setting.name.substr(at + 1));
+    if (!setting.time)
+      throw UsageError("'" + word + "': the time after '@' must be a number (NAME@TIME=VALUE)");
+    setting.name.resize(at);
+  }
   if (setting.name.empty()) throw UsageError("'" + word + "' names no parameter");
-  const std::string value = word.substr(equals + 1);
-  if (value.empty()) throw UsageError("parameter '" + setting.name + "' is given no value");
-  if (value.find(':') != std::string::npos)
-    setting.keyframes = ParseKeyframes(setting.name, value);
-  else
-    setting.value = value;
   return setting;
 }
 

@@ -26,17 +26,14 @@ inline constexpr std::int64_t kDefaultPixelLimit = 100'000'000;
 
 enum class DepthChoice { Auto, Byte, Float };
 
-struct Keyframe {
-  double time;
-  double value;
-};
-
-// NAME=VALUE as typed; VALUE is either one value or keyframes T:V,T:V.
+// NAME=VALUE, or NAME@TIME=VALUE for a key at TIME, as typed. VALUE stays
+// text until the parameter's type is known: a string may hold ':' and ','
+// where a double's T:V,T:V would be keyframes.
 struct ParameterSetting {
   std::string name;
-  std::string value;                // set when no keyframes were given
-  std::vector<Keyframe> keyframes;  // set for the T:V form
-  bool isAnimated() const { return !keyframes.empty(); }
+  std::string value;
+  std::optional<double> time;  // set for NAME@TIME=VALUE
+  bool isKey() const { return time.has_value(); }
 };
 
 // FIRST-LAST, or FIRST-LASTxSTEP for every STEP-th frame from FIRST.

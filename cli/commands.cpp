@@ -1,5 +1,6 @@
 #include "commands.h"
 
+#include <cmath>
 #include <cstdlib>
 #include <iostream>
 #include <stdexcept>
@@ -22,20 +23,33 @@ std::string Join(const std::vector<std::string>& words, const char* separator = 
 }
 
 std::string DefaultText(const ParameterInfo& p) {
-  if (!p.defaultValue) return "";
-  if (p.type == ParameterType::Boolean) return *p.defaultValue != 0.0 ? "on" : "off";
-  return FormatNumber(*p.defaultValue);
+  if (p.type == ParameterType::String || p.type == ParameterType::Custom) return p.defaultText;
+  if (p.defaults.empty() || NumbersOf(p.type) == 0) return "";
+  if (p.type == ParameterType::Choice) {
+    const auto option = static_cast<std::size_t>(p.defaults[0]);
+    return option < p.options.size() ? p.options[option] : FormatNumber(p.defaults[0]);
+  }
+  const std::string text = ValueText(p.type, {p.defaults, ""});
+  return p.spatial == Spatial::None ? text : text + " of the frame";
 }
 
+// Numbers show their declared limits; choices their options, by number.
 std::string RangeText(const ParameterInfo& p) {
-  if (p.type != ParameterType::Double && p.type != ParameterType::Integer) return "";
-  if (!p.minimum && !p.maximum) return "";
-  return (p.minimum ? FormatNumber(*p.minimum) : "") + ".." + (p.maximum ? FormatNumber(*p.maximum) : "");
+  if (p.type == ParameterType::Choice) return Join(p.options, "|");
+  if (NumbersOf(p.type) == 0 || p.type == ParameterType::Boolean) return "";
+  std::string low, high;
+  bool any = false;
+  for (std::size_t i = 0; i < p.minimum.size() && i < p.maximum.size(); ++i) {
+    any = any || std::isfinite(p.minimum[i]) || std::isfinite(p.maximum[i]);
+    low += (i ? "," : "") + (std::isfinite(p.minimum[i]) ? FormatNumber(p.minimum[i]) : "");
+    high += (i ? "," : "") + (std::isfinite(p.maximum[i]) ? FormatNumber(p.maximum[i]) : "");
+  }
+  return any ? low + ".." + high : "";
 }
 
-// Groups and pages hold no value, so "animates" means nothing for them.
+// Only what holds a value can animate.
 std::string AnimatesText(const ParameterInfo& p) {
-  if (p.type == ParameterType::Group || p.type == ParameterType::Page) return "";
+  if (NumbersOf(p.type) == 0 && p.type != ParameterType::String && p.type != ParameterType::Custom) return "";
   return p.animates ? "yes" : "no";
 }
 
@@ -69,13 +83,7 @@ std::string ParameterCount(const std::vector<ParameterInfo>& parameters) {
 // the picture, for the output's history; values as applied, after clamping.
 std::string HistoryEntry(const PluginSummary& plugin, const std::vector<ResolvedSetting>& settings) {
   std::string entry = "lenstrove render: " + plugin.identifier + " " + plugin.version;
-  for (const ResolvedSetting& s : settings) {
-    std::string value = s.type == ParameterType::Boolean ? (s.value != 0.0 ? "on" : "off") : FormatNumber(s.value);
-    if (!s.keyframes.empty()) value.clear();
-    for (const Keyframe& k : s.keyframes)
-      value += (value.empty() ? "" : ",") + FormatNumber(k.time) + ":" + FormatNumber(k.value);
-    entry += " " + s.name + "=" + value;
-  }
+  for (const ResolvedSetting& s : settings) entry += " " + SettingText(s);
   return entry;
 }
 

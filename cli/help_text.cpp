@@ -45,13 +45,23 @@ The output keeps the frame rate, time base, pixel aspect, colour tags and
 start timecode (moved on by the first frame of --frames), and every audio
 stream, copied untouched where the container can hold it (see --audio).
 
-Parameters:
-  NAME=VALUE           set a parameter by its name (see 'lenstrove describe');
-                       switches take on/off, true/false, yes/no or 1/0,
-                       numbers take a decimal value; values outside the
-                       parameter's range are clamped with a warning
-  NAME=T:V,T:V,...     keyframes of an animating number: value V at time T,
-                       interpolated in between
+Parameters (see 'lenstrove describe' for names, types and ranges):
+  NAME=VALUE           set a parameter; values outside its range are
+                       clamped with a warning. By type:
+                         switch          on/off, true/false, yes/no or 1/0
+                         integer, double a number: 3, 0.25
+                         2D, 3D          X,Y or X,Y,Z: 1920,1080
+                         RGB, RGBA       R,G,B or R,G,B,A: 1,0.5,0 (RGBA
+                                         given R,G,B is opaque)
+                         choice          an option's number (from 0) or label
+                         string, custom  the text as given, ':' and ','
+                                         included; NAME= is empty text
+                       Positions and sizes are in pixels of the frame, also
+                       for parameters whose plug-in reads fractions of it.
+  NAME@TIME=VALUE      a key: VALUE at TIME, once per key, for any type that
+                       animates; numbers and colours are interpolated
+                       between keys, switches, choices and text hold
+  NAME=T:V,T:V,...     keys of a double: value V at time T
 
 Options:
   -p, --plugin PLUGIN  the plug-in (default com.Qel.Lenstrove.V111)
@@ -126,6 +136,8 @@ Examples:
   lenstrove render in.png out.png GuideThirds=on CropOpacity=0.5
   lenstrove render -f 1-48 shot.####.exr guides.####.exr Crop239=on \
       CropOpacity=1:0,48:1
+  lenstrove render -p org.example.Blur in.exr out.exr Centre@1=960,540 \
+      Centre@48=200,540 Tint=1,0.9,0.8 Mode=Gaussian Label="Shot 12: take 3"
   lenstrove render clip.mov framed.mov --codec prores_hq GuideThirds=on
   lenstrove render -f 100-147 clip.mp4 frames.####.png Crop239=on
   lenstrove render cam.mov review.mp4 --fit 1280x720 GuideThirds=on Crop239=on

@@ -45,7 +45,7 @@ void Dispatch(const Command& command) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  RemoveUnfinishedFilesOnInterrupt();
+  RemoveUnfinishedFilesOnSignal();
   // A file that reaches the size limit (ulimit -f, a farm's quota) makes
   // the write fail, which is reported like a full disk, rather than the
   // signal ending the program with a half-written temporary file.

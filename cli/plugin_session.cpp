@@ -11,11 +11,13 @@
 #include <sstream>
 #include <stdexcept>
 #include <system_error>
+#include <utility>
 
 #include "convert.h"
 #include "host.h"
 #include "image.h"
 #include "plugin_module.h"
+#include "scanner.h"
 #include "status.h"
 
 namespace lenstrove::cli {
@@ -59,6 +61,12 @@ std::string ShortName(const std::string& name, const std::string& prefix) {
   return rest;
 }
 
+std::string CommaList(const std::vector<std::string>& words) {
+  std::string text;
+  for (const std::string& word : words) text += (text.empty() ? "" : ", ") + word;
+  return text;
+}
+
 std::vector<std::string> ShortNames(const std::vector<std::string>& names, const std::string& prefix) {
   std::vector<std::string> shorter;
   for (const std::string& name : names) shorter.push_back(ShortName(name, prefix));
@@ -66,23 +74,53 @@ std::vector<std::string> ShortNames(const std::vector<std::string>& names, const
 }
 
 ParameterType TypeOf(const std::string& ofxType) {
-  if (ofxType == kOfxParamTypeBoolean) return ParameterType::Boolean;
-  if (ofxType == kOfxParamTypeInteger) return ParameterType::Integer;
-  if (ofxType == kOfxParamTypeDouble) return ParameterType::Double;
-  if (ofxType == kOfxParamTypeChoice) return ParameterType::Choice;
-  if (ofxType == kOfxParamTypeString) return ParameterType::String;
-  if (ofxType == kOfxParamTypeGroup) return ParameterType::Group;
-  if (ofxType == kOfxParamTypePage) return ParameterType::Page;
+  static const std::pair<const char*, ParameterType> kTypes[] = {
+      {kOfxParamTypeBoolean, ParameterType::Boolean},     {kOfxParamTypeInteger, ParameterType::Integer},
+      {kOfxParamTypeDouble, ParameterType::Double},       {kOfxParamTypeChoice, ParameterType::Choice},
+      {kOfxParamTypeString, ParameterType::String},       {kOfxParamTypeGroup, ParameterType::Group},
+      {kOfxParamTypePage, ParameterType::Page},           {kOfxParamTypeInteger2D, ParameterType::Integer2D},
+      {kOfxParamTypeInteger3D, ParameterType::Integer3D}, {kOfxParamTypeDouble2D, ParameterType::Double2D},
+      {kOfxParamTypeDouble3D, ParameterType::Double3D},   {kOfxParamTypeRGB, ParameterType::RGB},
+      {kOfxParamTypeRGBA, ParameterType::RGBA},           {kOfxParamTypeCustom, ParameterType::Custom},
+      {kOfxParamTypePushButton, ParameterType::PushButton},
+  };
+  for (const auto& [name, type] : kTypes)
+    if (ofxType == name) return type;
   return ParameterType::Other;
 }
 
+// Every value of a numeric property as doubles (ints included).
+std::vector<double> Numbers(const host::PropertySet& properties, const char* name) {
+  std::vector<double> numbers;
+  if (const host::Property* found = properties.Lookup(name))
+    for (const host::PropertyValue& value : found->values) {
+      if (const double* d = std::get_if<double>(&value)) numbers.push_back(*d);
+      if (const int* i = std::get_if<int>(&value)) numbers.push_back(static_cast<double>(*i));
+    }
+  return numbers;
+}
+
 // The host's own limits for a parameter with no declared range mean "no
-// limit" and are not shown.
-std::optional<double> DeclaredLimit(const host::PropertySet& properties, const char* name) {
-  const std::optional<double> limit = NumberProperty(properties, name);
-  if (!limit || *limit <= -DBL_MAX || *limit >= DBL_MAX || *limit == INT_MIN || *limit == INT_MAX)
-    return std::nullopt;
-  return limit;
+// limit": they become infinities, which are neither shown nor enforced.
+std::vector<double> DeclaredLimits(const host::PropertySet& properties, const char* name) {
+  std::vector<double> limits = Numbers(properties, name);
+  for (double& limit : limits) {
+    if (limit <= -DBL_MAX || limit == INT_MIN) limit = -HUGE_VAL;
+    if (limit >= DBL_MAX || limit == INT_MAX) limit = HUGE_VAL;
+  }
+  return limits;
+}
+
+// Whether a spatial double parameter's default or values are fractions of
+// the frame (see Param::PlaceDefault and Param::FromCanonical).
+Spatial SpatialOf(const host::PropertySet& p) {
+  const std::string kind = StringProperty(p, kOfxParamPropDoubleType);
+  if (kind.rfind("OfxParamDoubleTypeNormalised", 0) == 0) return Spatial::Fractions;
+  const bool spatial = kind == kOfxParamDoubleTypeX || kind == kOfxParamDoubleTypeY || kind == kOfxParamDoubleTypeXY ||
+                       kind == kOfxParamDoubleTypeXAbsolute || kind == kOfxParamDoubleTypeYAbsolute ||
+                       kind == kOfxParamDoubleTypeXYAbsolute;
+  const bool fractionDefault = StringProperty(p, kOfxParamPropDefaultCoordinateSystem) == kOfxParamCoordinatesNormalised;
+  return spatial && fractionDefault ? Spatial::FractionDefault : Spatial::None;
 }
 
 ParameterInfo DescribeParameter(const host::Param& param) {
@@ -93,14 +131,17 @@ ParameterInfo DescribeParameter(const host::Param& param) {
   info.type = TypeOf(param.Type());
   info.label = StringProperty(p, kOfxPropLabel);
   info.parent = StringProperty(p, kOfxParamPropParent);
-  info.defaultValue = NumberProperty(p, kOfxParamPropDefault);
-  info.minimum = DeclaredLimit(p, kOfxParamPropMin);
-  info.maximum = DeclaredLimit(p, kOfxParamPropMax);
   info.animates = NumberProperty(p, kOfxParamPropAnimates).value_or(0.0) != 0.0;
+  info.defaults = Numbers(p, kOfxParamPropDefault);
+  info.defaultText = StringProperty(p, kOfxParamPropDefault);
+  info.minimum = DeclaredLimits(p, kOfxParamPropMin);
+  info.maximum = DeclaredLimits(p, kOfxParamPropMax);
+  info.spatial = SpatialOf(p);
   if (info.type == ParameterType::Choice) {
     // Options are numbered from 0.
-    info.minimum = 0.0;
-    info.maximum = static_cast<double>(StringValues(p, kOfxParamPropChoiceOption).size()) - 1;
+    info.options = StringValues(p, kOfxParamPropChoiceOption);
+    info.minimum = {0.0};
+    info.maximum = {static_cast<double>(info.options.size()) - 1};
   }
   return info;
 }
@@ -119,7 +160,34 @@ PluginSummary Summarise(host::Plugin& plugin, const std::string& file) {
           label.empty() ? plugin.Identifier() : label, file};
 }
 
-PluginDescription Describe(host::Plugin& plugin, const std::string& file) {
+// The context a filter render uses: the filter context, or else the
+// general one when it has a Source and an Output clip and every other clip
+// may stay unconnected, as most plug-in collections declare. Empty when
+// neither fits, with `why` saying so.
+std::string RenderContext(host::Plugin& plugin, std::string& why) {
+  if (plugin.ContextDescriptor(kFilterContext) != nullptr) return kFilterContext;
+  std::vector<std::string> contexts = ShortNames(plugin.SupportedContexts(), "OfxImageEffectContext");
+  why = "plug-in '" + plugin.Identifier() + "' cannot render as a filter: its contexts are " +
+        CommaList(contexts) + "; this command renders the filter context, and the general one with a " +
+        "Source and an Output clip";
+  host::Effect* general = plugin.ContextDescriptor(kOfxImageEffectContextGeneral);
+  if (general == nullptr) return "";
+  std::vector<std::string> needed, missing = {kOfxImageEffectSimpleSourceClipName, kOfxImageEffectOutputClipName};
+  for (const auto& clip : general->Clips()) {
+    missing.erase(std::remove(missing.begin(), missing.end(), clip->Name()), missing.end());
+    const bool standard = clip->Name() == kOfxImageEffectSimpleSourceClipName || clip->Name() == kOfxImageEffectOutputClipName;
+    if (!standard && NumberProperty(clip->Properties(), kOfxImageClipPropOptional).value_or(0.0) == 0.0)
+      needed.push_back(clip->Name());
+  }
+  if (missing.empty() && needed.empty()) return kOfxImageEffectContextGeneral;
+  why += !missing.empty() ? " (its general context has no " + CommaList(missing) + " clip)"
+                          : " (its general context also needs " + CommaList(needed) + ")";
+  return "";
+}
+
+// Clips and parameters as the context renders use declares them; without
+// one, as the first context the plug-in declares.
+PluginDescription Describe(host::Plugin& plugin, const std::string& file, const std::string& context) {
   PluginDescription d;
   d.summary = Summarise(plugin, file);
   const host::PropertySet& p = plugin.Descriptor().Properties();
@@ -128,9 +196,11 @@ PluginDescription Describe(host::Plugin& plugin, const std::string& file) {
   d.depths = ShortNames(StringValues(p, kOfxImageEffectPropSupportedPixelDepths), "OfxBitDepth");
   d.rendersInParallel = StringProperty(p, kOfxImageEffectPluginRenderThreadSafety) != kOfxImageEffectRenderUnsafe;
   d.supportsTiles = NumberProperty(p, kOfxImageEffectPropSupportsTiles).value_or(1.0) != 0.0;
-  if (host::Effect* filter = plugin.ContextDescriptor(kFilterContext)) {
-    for (const auto& clip : filter->Clips()) d.clips.push_back(DescribeClip(*clip));
-    for (const auto& param : filter->Params().Params()) d.parameters.push_back(DescribeParameter(*param));
+  const std::vector<std::string> declared = plugin.SupportedContexts();
+  const std::string shown = !context.empty() ? context : declared.empty() ? std::string() : declared.front();
+  if (host::Effect* described = plugin.ContextDescriptor(shown)) {
+    for (const auto& clip : described->Clips()) d.clips.push_back(DescribeClip(*clip));
+    for (const auto& param : described->Params().Params()) d.parameters.push_back(DescribeParameter(*param));
   }
   return d;
 }
@@ -160,24 +230,71 @@ bool LooksLikePath(const std::string& which) {
          endsWith(".ofx.bundle/");
 }
 
+// The scanner program: the build tree's when the command runs from there,
+// else beside the program or where the command's installation puts it
+// (PREFIX/lib/lenstrove beside PREFIX/bin); last the build tree's again,
+// for other programs built with the command's code (benchmarks).
+std::string ScannerProgram() {
+  std::vector<fs::path> candidates;
+#ifdef LENSTROVE_BUILD_SCANNER
+  if (RunningFromBuildTree()) candidates.push_back(LENSTROVE_BUILD_SCANNER);
+#endif
+  const fs::path folder = ProgramFolder();
+  candidates.push_back(folder / "lenstrove-scan");
+  candidates.push_back(folder.parent_path() / "lib" / "lenstrove" / "lenstrove-scan");
+#ifdef LENSTROVE_BUILD_SCANNER
+  candidates.push_back(LENSTROVE_BUILD_SCANNER);
+#endif
+  std::string looked;
+  for (const fs::path& candidate : candidates) {
+    std::error_code error;
+    if (fs::is_regular_file(candidate, error)) return candidate.string();
+    looked += (looked.empty() ? "" : ", ") + candidate.string();
+  }
+  throw std::runtime_error("cannot find the plug-in scanner lenstrove-scan (looked for " + looked + ")");
+}
+
+// Each binary is scanned in a child process, or found unchanged in the
+// cache, so no plug-in is loaded into this process just to be listed.
+std::vector<host::BinaryScan> Scan(const std::vector<std::string>& binaries) {
+  host::ScanOptions options;
+  options.scanner = ScannerProgram();
+  options.cache_file = host::DefaultScanCacheFile();
+  return host::ScanBinaries(binaries, options);
+}
+
+std::vector<host::BinaryScan> ScanSearchPath() {
+  std::vector<std::string> binaries;
+  for (const std::string& bundle : host::FindBundles(PluginSearchFolders()))
+    binaries.push_back(host::ResolveModulePath(bundle));
+  return Scan(binaries);
+}
+
+// "plug-in 'ID' in PATH cannot be used: it crashed while describing (signal 11)"
+std::string CannotUse(const std::string& asked, const host::BinaryScan& scan, const host::ScanProblem& problem) {
+  const bool sameName = problem.identifier.empty() || problem.identifier == asked;
+  return "plug-in '" + asked + "'" + (LooksLikePath(asked) ? "" : " in " + scan.binary) + " cannot be used: " +
+         (sameName ? "it " : problem.identifier + " ") + problem.reason;
+}
+
 struct Located {
-  std::string bundle;
+  std::string binary;
   int index;
 };
 
+// The first working plug-in with that identifier on the search path. Throws
+// when there is none but one that failed its scan.
 std::optional<Located> FindIdentifier(const std::string& identifier, std::vector<std::string>& problems) {
-  for (const std::string& bundle : host::FindBundles(PluginSearchFolders())) {
-    try {
-      host::PluginModule module(host::ResolveModulePath(bundle));
-      for (int i = 0; i < module.Count(); ++i) {
-        const OfxPlugin* record = module.Get(i);
-        if (record != nullptr && record->pluginIdentifier != nullptr && identifier == record->pluginIdentifier)
-          return Located{bundle, i};
-      }
-    } catch (const std::exception& error) {
-      problems.push_back(error.what());
+  std::string failure;
+  for (const host::BinaryScan& scan : ScanSearchPath()) {
+    for (const host::ScannedPlugin& plugin : scan.plugins)
+      if (plugin.identifier == identifier) return Located{scan.binary, plugin.index};
+    for (const host::ScanProblem& problem : scan.problems) {
+      if (problem.identifier == identifier && failure.empty()) failure = CannotUse(identifier, scan, problem);
+      if (problem.identifier.empty()) problems.push_back(host::ProblemText(scan, problem));
     }
   }
+  if (!failure.empty()) throw std::runtime_error(failure);
   return std::nullopt;
 }
 
@@ -381,6 +498,7 @@ class HostInstance : public EffectInstance {
   void render(const RgbaImage& source, RgbaImage& output, double time,
               const std::vector<RenderWindow>& windows) override {
     CheckImageFitsOfx(source);
+    frame(source);
     host::Image sourceFile = WrapFileImage(source);
     try {
       const std::string fileDepth = DepthName(source.depth);
@@ -520,20 +638,35 @@ class HostInstance : public EffectInstance {
     host::ConvertPixels(*image, outputImage);
   }
 
+  // Sets the parameter and tells the plug-in, as a user edit. Values of the
+  // kinds a plug-in reads as fractions of the frame are given in pixels and
+  // converted for the current project.
   void apply(const ResolvedSetting& setting) {
     host::Param& param = effect_.Params().Get(setting.name);
-    if (setting.type == ParameterType::Double) {
-      if (setting.keyframes.empty()) param.SetDouble(setting.value);
-      for (const Keyframe& key : setting.keyframes) param.SetDoubleAt(key.time, key.value);
-    } else {
-      param.SetInt(static_cast<int>(setting.value));
-    }
+    const auto stored = [&](const ResolvedValue& value) {
+      return param.FromCanonical(host::ParamValue{value.numbers, value.text}, effect_.Project());
+    };
+    if (setting.keys.empty()) param.SetValue(stored(setting.value));
+    for (const ResolvedKey& key : setting.keys) param.SetValueAt(key.time, stored(key.value));
     try {
       plugin_.ParamChanged(effect_, setting.name, effect_.Params().Time()).Check();
     } catch (const host::PluginError& error) {
       throw std::runtime_error(PluginFailure(plugin_.Identifier(), error));
     }
     preferences_.reset();  // a parameter may change what the plug-in prefers
+    if (param.HoldsFractions()) framed_.push_back(setting);
+  }
+
+  // The project is the frame being rendered (its display window). When it
+  // changes, the spatial defaults given as fractions of it, and the
+  // settings given in pixels for parameters that hold fractions, are
+  // placed in the new one.
+  void frame(const RgbaImage& source) {
+    const host::ProjectFrame project{double(source.display.width), double(source.display.height), 0, 0};
+    const host::ProjectFrame& now = effect_.Project();
+    if (now.width == project.width && now.height == project.height) return;
+    effect_.SetProject(project);
+    for (const ResolvedSetting& setting : std::exchange(framed_, {})) apply(setting);
   }
 
   // The source at another time, for a plug-in that declared temporal clip
@@ -590,6 +723,7 @@ class HostInstance : public EffectInstance {
   };
 
   std::optional<host::ClipPreferences> preferences_;
+  std::vector<ResolvedSetting> framed_;  // settings whose stored value depends on the project
   FrameReader reader_;
   std::int64_t outputPixelLimit_ = 0;  // 0: the output keeps the source's size
   PixelDepth fileDepth_ = PixelDepth::Byte;
@@ -606,10 +740,8 @@ class HostPlugin : public LoadedPlugin {
   HostPlugin(const std::string& path, int index) {
     host_.Log().SetEnabled(false);  // a long render would otherwise keep every call
     plugin_ = host_.Open(path, index);
-    description_ = Describe(*plugin_, host::ResolveModulePath(path));
-    if (plugin_->ContextDescriptor(kFilterContext) == nullptr)
-      throw std::runtime_error("plug-in '" + plugin_->Identifier() + "' is not a filter (its contexts: " +
-                               JoinFolders(description_.contexts) + ")");
+    context_ = RenderContext(*plugin_, notRenderable_);
+    description_ = Describe(*plugin_, host::ResolveModulePath(path), context_);
   }
   ~HostPlugin() override {
     try {
@@ -624,9 +756,10 @@ class HostPlugin : public LoadedPlugin {
   const PluginDescription& description() const override { return description_; }
 
   std::unique_ptr<EffectInstance> createInstance() override {
+    if (context_.empty()) throw std::runtime_error(notRenderable_);
     std::lock_guard<std::mutex> lock(mutex_);
     try {
-      host::Effect& effect = plugin_->Instantiate(kFilterContext);
+      host::Effect& effect = plugin_->Instantiate(context_);
       return std::make_unique<HostInstance>(*plugin_, effect);
     } catch (const host::PluginError& error) {
       throw std::runtime_error(PluginFailure(plugin_->Identifier(), error));
@@ -636,6 +769,8 @@ class HostPlugin : public LoadedPlugin {
  private:
   host::Host host_;
   std::unique_ptr<host::Plugin> plugin_;
+  std::string context_;  // what renders use; empty when nothing fits
+  std::string notRenderable_;
   PluginDescription description_;
   std::mutex mutex_;
 };
@@ -676,20 +811,13 @@ std::vector<std::string> PluginSearchFolders() {
 
 std::vector<PluginSummary> ListPlugins(std::vector<std::string>& problems) {
   std::vector<PluginSummary> found;
-  host::Host scanner;
-  scanner.Log().SetEnabled(false);
-  for (const std::string& bundle : host::FindBundles(PluginSearchFolders())) {
-    try {
-      const std::string file = host::ResolveModulePath(bundle);
-      const int count = host::PluginModule(file).Count();
-      for (int i = 0; i < count; ++i) {
-        std::unique_ptr<host::Plugin> plugin = scanner.Open(bundle, i);
-        found.push_back(Summarise(*plugin, file));
-        plugin->Shutdown();
-      }
-    } catch (const std::exception& error) {
-      problems.push_back("warning: skipping '" + bundle + "': " + error.what());
+  for (const host::BinaryScan& scan : ScanSearchPath()) {
+    for (const host::ScannedPlugin& plugin : scan.plugins) {
+      found.push_back({plugin.identifier,
+                       std::to_string(plugin.version_major) + "." + std::to_string(plugin.version_minor),
+                       plugin.label.empty() ? plugin.identifier : plugin.label, scan.binary});
     }
+    for (const host::ScanProblem& problem : scan.problems) problems.push_back(host::ProblemText(scan, problem));
   }
   return found;
 }
@@ -698,6 +826,10 @@ std::unique_ptr<LoadedPlugin> OpenPlugin(const std::string& which) {
   if (LooksLikePath(which)) {
     std::error_code error;
     if (!fs::exists(which, error)) throw std::runtime_error("plug-in file '" + which + "' does not exist");
+    // Scanned first, so that a binary that crashes or hangs is refused
+    // rather than taking this process with it.
+    const host::BinaryScan scan = Scan({host::ResolveModulePath(which)}).front();
+    if (const host::ScanProblem* problem = scan.ProblemOf(0)) throw std::runtime_error(CannotUse(which, scan, *problem));
     return OpenAt(which, 0, which);
   }
   std::vector<std::string> problems;
@@ -708,7 +840,7 @@ std::unique_ptr<LoadedPlugin> OpenPlugin(const std::string& which) {
     for (const std::string& problem : problems) message += "\n  " + problem;
     throw std::runtime_error(message);
   }
-  return OpenAt(located->bundle, located->index, which);
+  return OpenAt(located->binary, located->index, which);
 }
 
 }  // namespace lenstrove::cli

@@ -118,9 +118,9 @@ void RemoveLeftoverTempFiles(const std::vector<std::string>& finalPaths) {
   }
 }
 
-void RemoveUnfinishedFilesOnInterrupt() {
-  std::signal(SIGINT, RemoveUnfinishedFiles);
-  std::signal(SIGTERM, RemoveUnfinishedFiles);
+void RemoveUnfinishedFilesOnSignal() {
+  for (int signalNumber : {SIGINT, SIGTERM, SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT})
+    std::signal(signalNumber, RemoveUnfinishedFiles);
 }
 
 }  // namespace lenstrove::cli

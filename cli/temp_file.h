@@ -2,7 +2,8 @@
 
 // A file written under a temporary name and moved into place only when it
 // is complete. Until then the name is on a list that an interrupt (Ctrl-C,
-// SIGTERM) clears, so a stopped render leaves no half-written picture.
+// SIGTERM) or a crash (a plug-in that segfaults mid-render) clears, so a
+// stopped render leaves no half-written picture.
 
 #include <string>
 #include <vector>
@@ -35,7 +36,9 @@ class TempFile {
 // for files no other running process is writing.
 void RemoveLeftoverTempFiles(const std::vector<std::string>& finalPaths);
 
-// Installs the SIGINT/SIGTERM handler that removes unfinished files.
-void RemoveUnfinishedFilesOnInterrupt();
+// Installs the handler of SIGINT, SIGTERM and the crash signals (SIGSEGV,
+// SIGBUS, SIGILL, SIGFPE, SIGABRT) that removes unfinished files; the
+// process then ends by the same signal.
+void RemoveUnfinishedFilesOnSignal();
 
 }  // namespace lenstrove::cli

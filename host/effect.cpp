@@ -4,53 +4,27 @@
 #include <utility>
 
 #include "image.h"
+#include "property_table.h"
 #include "status.h"
 
 namespace lenstrove::host {
 
 namespace {
 
-// What a host assumes about an effect that declares nothing.
-void AddDescriptorDefaults(PropertySet& properties) {
-  properties.Set(kOfxPropType, 0, kOfxTypeImageEffect);
-  properties.Set(kOfxImageEffectPluginRenderThreadSafety, 0, kOfxImageEffectRenderInstanceSafe);
-  properties.Set(kOfxImageEffectPropSupportsTiles, 0, 1);
-  properties.Set(kOfxImageEffectPropSupportsMultiResolution, 0, 1);
-  properties.Set(kOfxImageEffectPropTemporalClipAccess, 0, 0);
-  properties.Set(kOfxImageEffectPluginPropSingleInstance, 0, 0);
-  properties.Set(kOfxImageEffectPropSupportsMultipleClipDepths, 0, 0);
-  properties.Set(kOfxImageEffectPropSupportsMultipleClipPARs, 0, 0);
-}
-
+// What an instance adds to its descriptor's properties; the plug-in's own
+// type and context replace the descriptor's.
 void AddInstanceProperties(PropertySet& properties, const std::string& context) {
   properties.Set(kOfxPropType, 0, kOfxTypeImageEffectInstance);
   properties.Set(kOfxImageEffectPropContext, 0, context);
-  properties.Set(kOfxPropInstanceData, 0, static_cast<void*>(nullptr));
-  properties.Set(kOfxPropIsInteractive, 0, 0);
-  properties.Set(kOfxImageEffectPropProjectPixelAspectRatio, 0, 1.0);
-  properties.Set(kOfxImageEffectPropFrameRate, 0, 24.0);
+  AddStandardProperties(properties, kEffectInstance);
 }
 
 PropertySet ClipDefaults(std::string_view name) {
   PropertySet properties("clip " + std::string(name));
-  properties.Set(kOfxPropType, 0, kOfxTypeClip);
   properties.Set(kOfxPropName, 0, std::string(name));
   properties.Set(kOfxPropLabel, 0, std::string(name));
-  properties.Set(kOfxImageClipPropOptional, 0, 0);
-  properties.Set(kOfxImageClipPropIsMask, 0, 0);
-  properties.Set(kOfxImageEffectPropTemporalClipAccess, 0, 0);
-  properties.Set(kOfxImageEffectPropSupportsTiles, 0, 1);
+  AddStandardProperties(properties, kClipDescriptor);
   return properties;
-}
-
-// What an instance's clip reports before the caller says otherwise:
-// unconnected, float RGBA, premultiplied, square pixels.
-void AddInstanceClipProperties(PropertySet& properties) {
-  properties.Set(kOfxImageClipPropConnected, 0, 0);
-  properties.Set(kOfxImageEffectPropPixelDepth, 0, kOfxBitDepthFloat);
-  properties.Set(kOfxImageEffectPropComponents, 0, kOfxImageComponentRGBA);
-  properties.Set(kOfxImageEffectPropPreMultiplication, 0, kOfxImagePreMultiplied);
-  properties.Set(kOfxImagePropPixelAspectRatio, 0, 1.0);
 }
 
 }  // namespace
@@ -86,7 +60,7 @@ Effect::Effect(Host& host, Role role, std::string context, PropertySet propertie
 Effect::Effect(Host& host, std::string context, PropertySet properties)
     : Effect(host, Role::kDescriptor, std::move(context), std::move(properties)) {
   if (context_.empty()) {
-    AddDescriptorDefaults(properties_);
+    AddStandardProperties(properties_, kEffectDescriptor);
     properties_.SetLabel("descriptor");
   } else {
     // A context's descriptor starts from the main one, defaults included.
@@ -103,11 +77,15 @@ std::unique_ptr<Effect> Effect::Instantiate(const Effect& descriptor) {
       new Effect(descriptor.host_, Role::kInstance, descriptor.context_, std::move(properties)));
   for (const auto& clip : descriptor.clips_) {
     PropertySet clip_properties = clip->Properties();
-    AddInstanceClipProperties(clip_properties);
+    // Unconnected until the caller hands it images: float RGBA,
+    // premultiplied, square pixels.
+    AddStandardProperties(clip_properties, kClipInstance);
     instance->clips_.push_back(
         std::make_unique<Clip>(instance->host_, *instance, clip->Name(), std::move(clip_properties)));
   }
   instance->params_.CopyDefinitions(descriptor.params_);
+  // Until the caller names the project, the one the properties start with.
+  instance->params_.PlaceDefaults(instance->project_);
   return instance;
 }
 
@@ -163,6 +141,24 @@ void Effect::NoteError(const std::string& text) {
 std::string Effect::TakeErrors() {
   std::lock_guard lock(errors_mutex_);
   return std::exchange(errors_, std::string());
+}
+
+void Effect::SetTimeBounds(OfxRangeD bounds) {
+  time_bounds_ = bounds;
+  properties_.Set(kOfxImageEffectInstancePropEffectDuration, 0, bounds.max - bounds.min + 1);
+  for (auto& clip : clips_) {
+    for (const char* range : {kOfxImageEffectPropFrameRange, kOfxImageEffectPropUnmappedFrameRange})
+      clip->Properties().SetN(range, PropertyType::kDouble, {bounds.min, bounds.max});
+  }
+}
+
+void Effect::SetProject(const ProjectFrame& project) {
+  project_ = project;
+  properties_.SetN(kOfxImageEffectPropProjectSize, PropertyType::kDouble, {project.width, project.height});
+  properties_.SetN(kOfxImageEffectPropProjectExtent, PropertyType::kDouble,
+                   {project.x + project.width, project.y + project.height});
+  properties_.SetN(kOfxImageEffectPropProjectOffset, PropertyType::kDouble, {project.x, project.y});
+  params_.PlaceDefaults(project);
 }
 
 void Effect::ReportProgress(double fraction) {

@@ -135,9 +135,16 @@ class Effect {
   void SetProgressListener(std::function<void(double)> listener) { progress_listener_ = std::move(listener); }
   void ReportProgress(double fraction);
 
-  // The first and last frame of what is being rendered, for the timeline.
-  void SetTimeBounds(OfxRangeD bounds) { time_bounds_ = bounds; }
+  // The first and last frame of what is being rendered, for the timeline;
+  // also the instance's duration and its clips' frame ranges.
+  void SetTimeBounds(OfxRangeD bounds);
   OfxRangeD TimeBounds() const { return time_bounds_; }
+
+  // The project the instance renders in (OfxImageEffectPropProjectSize,
+  // Offset and Extent); spatial defaults given as fractions of it are
+  // placed in it (see Param::PlaceDefault).
+  void SetProject(const ProjectFrame& project);
+  const ProjectFrame& Project() const { return project_; }
 
  private:
   Effect(Host& host, Role role, std::string context, PropertySet properties);
@@ -158,6 +165,7 @@ class Effect {
   std::string errors_;
   std::function<void(double)> progress_listener_;
   OfxRangeD time_bounds_ = {0, 0};
+  ProjectFrame project_{1920, 1080, 0, 0};
   Registration self_registration_;
   Registration properties_registration_;
 };

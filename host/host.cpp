@@ -8,14 +8,15 @@
 #include "ofx/ofxMessage.h"
 #include "ofx/ofxParam.h"
 #include "plugin_module.h"
+#include "property_table.h"
 #include "suites.h"
 
 namespace lenstrove::host {
 
 namespace {
 
+// What this host is and supports, over the standard's defaults.
 void AddHostProperties(PropertySet& properties) {
-  properties.Set(kOfxPropType, 0, kOfxTypeImageEffectHost);
   properties.Set(kOfxPropName, 0, "org.lenstrove.host");
   properties.Set(kOfxPropLabel, 0, "Lenstrove");
   properties.SetN(kOfxPropAPIVersion, PropertyType::kInt, {1, 4});
@@ -52,6 +53,7 @@ void AddHostProperties(PropertySet& properties) {
                   {kOfxBitDepthByte, kOfxBitDepthShort, kOfxBitDepthHalf, kOfxBitDepthFloat});
   properties.SetN(kOfxImageEffectPropSupportedComponents, PropertyType::kString,
                   {kOfxImageComponentRGBA, kOfxImageComponentRGB, kOfxImageComponentAlpha});
+  AddStandardProperties(properties, kHostObject);
 }
 
 }  // namespace

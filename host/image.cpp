@@ -7,6 +7,7 @@
 #include <cstring>
 #include <limits>
 
+#include "property_table.h"
 #include "status.h"
 
 namespace lenstrove::host {
@@ -94,6 +95,7 @@ void Image::DescribeInProperties(const std::string& depth, const std::string& co
   properties_.Set(kOfxImagePropField, 0, kOfxImageFieldNone);
   properties_.Set(kOfxImagePropUniqueIdentifier, 0, "image@" + PointerText(data_));
   properties_.SetN(kOfxImageEffectPropRenderScale, PropertyType::kDouble, {1.0, 1.0});
+  AddStandardProperties(properties_, kImageObject);
 }
 
 unsigned char* Image::PixelAddress(int x, int y) const {

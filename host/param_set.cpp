@@ -7,6 +7,7 @@
 #include <iterator>
 #include <optional>
 
+#include "property_table.h"
 #include "status.h"
 
 namespace lenstrove::host {
@@ -20,26 +21,66 @@ struct ParamTypeInfo {
   ValueKind kind;
   int dimension;
   Motion motion;
-  const char* dimension_labels[4];
 };
 
 constexpr ParamTypeInfo kParamTypes[] = {
-    {kOfxParamTypeGroup, ValueKind::kNone, 0, Motion::kNone, {}},
-    {kOfxParamTypePage, ValueKind::kNone, 0, Motion::kNone, {}},
-    {kOfxParamTypePushButton, ValueKind::kNone, 0, Motion::kNone, {}},
-    {kOfxParamTypeBoolean, ValueKind::kInt, 1, Motion::kStepped, {}},
-    {kOfxParamTypeChoice, ValueKind::kInt, 1, Motion::kStepped, {}},
-    {kOfxParamTypeInteger, ValueKind::kInt, 1, Motion::kRounded, {}},
-    {kOfxParamTypeInteger2D, ValueKind::kInt, 2, Motion::kRounded, {"x", "y"}},
-    {kOfxParamTypeInteger3D, ValueKind::kInt, 3, Motion::kRounded, {"x", "y", "z"}},
-    {kOfxParamTypeDouble, ValueKind::kDouble, 1, Motion::kLinear, {}},
-    {kOfxParamTypeDouble2D, ValueKind::kDouble, 2, Motion::kLinear, {"x", "y"}},
-    {kOfxParamTypeDouble3D, ValueKind::kDouble, 3, Motion::kLinear, {"x", "y", "z"}},
-    {kOfxParamTypeRGB, ValueKind::kDouble, 3, Motion::kLinear, {"r", "g", "b"}},
-    {kOfxParamTypeRGBA, ValueKind::kDouble, 4, Motion::kLinear, {"r", "g", "b", "a"}},
-    {kOfxParamTypeString, ValueKind::kString, 0, Motion::kStepped, {}},
-    {kOfxParamTypeCustom, ValueKind::kString, 0, Motion::kStepped, {}},
+    {kOfxParamTypeGroup, ValueKind::kNone, 0, Motion::kNone},
+    {kOfxParamTypePage, ValueKind::kNone, 0, Motion::kNone},
+    {kOfxParamTypePushButton, ValueKind::kNone, 0, Motion::kNone},
+    {kOfxParamTypeBoolean, ValueKind::kInt, 1, Motion::kStepped},
+    {kOfxParamTypeChoice, ValueKind::kInt, 1, Motion::kStepped},
+    {kOfxParamTypeInteger, ValueKind::kInt, 1, Motion::kRounded},
+    {kOfxParamTypeInteger2D, ValueKind::kInt, 2, Motion::kRounded},
+    {kOfxParamTypeInteger3D, ValueKind::kInt, 3, Motion::kRounded},
+    {kOfxParamTypeDouble, ValueKind::kDouble, 1, Motion::kLinear},
+    {kOfxParamTypeDouble2D, ValueKind::kDouble, 2, Motion::kLinear},
+    {kOfxParamTypeDouble3D, ValueKind::kDouble, 3, Motion::kLinear},
+    {kOfxParamTypeRGB, ValueKind::kDouble, 3, Motion::kLinear},
+    {kOfxParamTypeRGBA, ValueKind::kDouble, 4, Motion::kLinear},
+    {kOfxParamTypeString, ValueKind::kString, 0, Motion::kStepped},
+    {kOfxParamTypeCustom, ValueKind::kString, 0, Motion::kStepped},
 };
+
+// The spatial kinds of double parameters: which axis their first value
+// lies on (the next on the next), whether they are positions (which count
+// from the project's corner) and whether their values are fractions.
+struct SpatialType {
+  const char* type;
+  int first_axis;  // 0 x, 1 y
+  bool position;
+  bool fractions;
+};
+
+constexpr SpatialType kSpatialTypes[] = {
+    {kOfxParamDoubleTypeX, 0, false, false},
+    {kOfxParamDoubleTypeXAbsolute, 0, true, false},
+    {kOfxParamDoubleTypeY, 1, false, false},
+    {kOfxParamDoubleTypeYAbsolute, 1, true, false},
+    {kOfxParamDoubleTypeXY, 0, false, false},
+    {kOfxParamDoubleTypeXYAbsolute, 0, true, false},
+    {kOfxParamDoubleTypeNormalisedX, 0, false, true},
+    {kOfxParamDoubleTypeNormalisedXAbsolute, 0, true, true},
+    {kOfxParamDoubleTypeNormalisedY, 1, false, true},
+    {kOfxParamDoubleTypeNormalisedYAbsolute, 1, true, true},
+    {kOfxParamDoubleTypeNormalisedXY, 0, false, true},
+    {kOfxParamDoubleTypeNormalisedXYAbsolute, 0, true, true},
+};
+
+const SpatialType* SpatialTypeOf(const PropertySet& properties) {
+  const Property* found = properties.Lookup(kOfxParamPropDoubleType);
+  const auto* type = found && !found->values.empty() ? std::get_if<std::string>(&found->values[0]) : nullptr;
+  if (!type) return nullptr;
+  for (const auto& spatial : kSpatialTypes) {
+    if (*type == spatial.type) return &spatial;
+  }
+  return nullptr;
+}
+
+// Value i of a spatial kind as canonical coordinates, from a fraction of the project.
+double Placed(const SpatialType& spatial, size_t i, double fraction, const ProjectFrame& project) {
+  const bool y = spatial.first_axis + i == 1;
+  return fraction * (y ? project.height : project.width) + (spatial.position ? (y ? project.y : project.x) : 0);
+}
 
 const ParamTypeInfo* InfoOf(std::string_view type) {
   for (const auto& info : kParamTypes) {
@@ -48,64 +89,14 @@ const ParamTypeInfo* InfoOf(std::string_view type) {
   return nullptr;
 }
 
-std::vector<PropertyValue> Repeated(PropertyValue value, int count) {
-  return std::vector<PropertyValue>(static_cast<size_t>(count), value);
-}
-
-void SetRange(PropertySet& properties, PropertyType type, PropertyValue low, PropertyValue high, int dimension) {
-  for (const char* name : {kOfxParamPropMin, kOfxParamPropDisplayMin}) properties.SetN(name, type, Repeated(low, dimension));
-  for (const char* name : {kOfxParamPropMax, kOfxParamPropDisplayMax}) properties.SetN(name, type, Repeated(high, dimension));
-}
-
-// What a host assumes for every property the plug-in leaves unset.
-PropertySet DefinitionDefaults(std::string_view type, std::string_view name, const ParamTypeInfo& info) {
+// The parameter's own names over the standard's defaults for its type.
+PropertySet DefinitionDefaults(std::string_view type, std::string_view name) {
   PropertySet properties("param " + std::string(name));
-  properties.Set(kOfxPropType, 0, kOfxTypeParameter);
   properties.Set(kOfxPropName, 0, std::string(name));
   properties.Set(kOfxParamPropType, 0, std::string(type));
   properties.Set(kOfxPropLabel, 0, std::string(name));
   properties.Set(kOfxParamPropScriptName, 0, std::string(name));
-  properties.Set(kOfxParamPropHint, 0, "");
-  properties.Set(kOfxParamPropParent, 0, "");
-  properties.Set(kOfxParamPropSecret, 0, 0);
-  properties.Set(kOfxParamPropEnabled, 0, 1);
-  properties.Set(kOfxParamPropDataPtr, 0, static_cast<void*>(nullptr));
-  properties.Set(kOfxParamPropEvaluateOnChange, 0, 1);
-  if (type == kOfxParamTypeGroup) properties.Set(kOfxParamPropGroupOpen, 0, 1);
-  if (type == kOfxParamTypePage) properties.SetN(kOfxParamPropPageChild, PropertyType::kString, {});
-  if (info.kind == ValueKind::kNone) return properties;
-  properties.Set(kOfxParamPropAnimates, 0, 1);
-  properties.Set(kOfxParamPropIsAnimating, 0, 0);
-  properties.Set(kOfxParamPropIsAutoKeying, 0, 0);
-  properties.Set(kOfxParamPropPersistant, 0, 1);
-  properties.Set(kOfxParamPropPluginMayWrite, 0, 0);
-  properties.Set(kOfxParamPropCanUndo, 0, 1);
-  properties.Set(kOfxParamPropCacheInvalidation, 0, kOfxParamInvalidateValueChange);
-  for (int i = 0; i < info.dimension && info.dimension > 1; ++i) {
-    properties.Set(kOfxParamPropDimensionLabel, i, info.dimension_labels[i]);
-  }
-  if (info.kind == ValueKind::kString) {
-    properties.Set(kOfxParamPropDefault, 0, "");
-    if (type == kOfxParamTypeString) {
-      properties.Set(kOfxParamPropStringMode, 0, kOfxParamStringIsSingleLine);
-      properties.Set(kOfxParamPropStringFilePathExists, 0, 1);
-    } else {
-      properties.Set(kOfxParamPropCustomInterpCallbackV1, 0, static_cast<void*>(nullptr));
-    }
-  }
-  if (info.kind == ValueKind::kInt) {
-    properties.SetN(kOfxParamPropDefault, PropertyType::kInt, Repeated(0, info.dimension));
-    if (info.motion == Motion::kRounded) SetRange(properties, PropertyType::kInt, INT_MIN, INT_MAX, info.dimension);
-    if (type == kOfxParamTypeChoice) properties.SetN(kOfxParamPropChoiceOption, PropertyType::kString, {});
-  }
-  if (info.kind == ValueKind::kDouble) {
-    properties.SetN(kOfxParamPropDefault, PropertyType::kDouble, Repeated(0.0, info.dimension));
-    SetRange(properties, PropertyType::kDouble, -DBL_MAX, DBL_MAX, info.dimension);
-    properties.Set(kOfxParamPropIncrement, 0, 1.0);
-    properties.Set(kOfxParamPropDigits, 0, 2);
-    properties.Set(kOfxParamPropDoubleType, 0, kOfxParamDoubleTypePlain);
-    properties.Set(kOfxParamPropDefaultCoordinateSystem, 0, kOfxParamCoordinatesCanonical);
-  }
+  AddStandardProperties(properties, ParamCarrier(type));
   return properties;
 }
 
@@ -216,6 +207,7 @@ bool Param::Animates() const {
 }
 
 bool Param::SetValue(ParamValue value) {
+  holds_default_ = false;
   bool clamped = Clamp(&value);
   keys_.clear();
   value_ = std::move(value);
@@ -224,6 +216,7 @@ bool Param::SetValue(ParamValue value) {
 
 bool Param::SetValueAt(OfxTime time, ParamValue value) {
   if (!Animates()) return SetValue(std::move(value));
+  holds_default_ = false;
   bool clamped = Clamp(&value);
   keys_[time] = std::move(value);
   return clamped;
@@ -256,6 +249,32 @@ void Param::ResetToDefault() {
   }
   keys_.clear();
   value_ = std::move(value);
+  holds_default_ = true;
+}
+
+void Param::PlaceDefault(const ProjectFrame& project) {
+  const SpatialType* spatial = SpatialTypeOf(properties_);
+  const Property* system = properties_.Lookup(kOfxParamPropDefaultCoordinateSystem);
+  const bool normalised = system && !system->values.empty() &&
+                          system->values[0] == PropertyValue(std::string(kOfxParamCoordinatesNormalised));
+  if (!holds_default_ || !spatial || spatial->fractions || !normalised || kind_ != ValueKind::kDouble) return;
+  ResetToDefault();
+  for (size_t i = 0; i < value_.numbers.size(); ++i) value_.numbers[i] = Placed(*spatial, i, value_.numbers[i], project);
+}
+
+ParamValue Param::FromCanonical(ParamValue canonical, const ProjectFrame& project) const {
+  const SpatialType* spatial = SpatialTypeOf(properties_);
+  if (!HoldsFractions()) return canonical;
+  for (size_t i = 0; i < canonical.numbers.size(); ++i) {
+    const double origin = Placed(*spatial, i, 0, project), unit = Placed(*spatial, i, 1, project) - origin;
+    canonical.numbers[i] = unit != 0 ? (canonical.numbers[i] - origin) / unit : 0;
+  }
+  return canonical;
+}
+
+bool Param::HoldsFractions() const {
+  const SpatialType* spatial = SpatialTypeOf(properties_);
+  return spatial && spatial->fractions;
 }
 
 int Param::KeyIndex(OfxTime time, int direction) const {
@@ -271,6 +290,7 @@ int Param::KeyIndex(OfxTime time, int direction) const {
 
 OfxStatus Param::CopyFrom(const Param& from, OfxTime offset, const OfxRangeD* range) {
   if (from.type_ != type_) return kOfxStatErrValue;
+  holds_default_ = false;
   value_ = from.value_;
   if (!range) keys_.clear();
   for (const auto& [time, value] : from.keys_) {
@@ -284,7 +304,9 @@ ParamSet::ParamSet(Host& host, bool descriptor)
       descriptor_(descriptor),
       properties_("param set"),
       self_registration_(this, HandleKind::kParamSet, host),
-      properties_registration_(&properties_, HandleKind::kPropertySet, host) {}
+      properties_registration_(&properties_, HandleKind::kPropertySet, host) {
+  AddStandardProperties(properties_, kParamSetObject);
+}
 
 OfxStatus ParamSet::Define(std::string_view type, std::string_view name, Param** param) {
   if (!descriptor_) return kOfxStatErrUnsupported;
@@ -292,7 +314,7 @@ OfxStatus ParamSet::Define(std::string_view type, std::string_view name, Param**
   if (!info) return kOfxStatErrUnknown;
   if (Find(name)) return kOfxStatErrExists;
   params_.push_back(std::make_unique<Param>(host_, *this, std::string(name), std::string(type),
-                                            DefinitionDefaults(type, name, *info)));
+                                            DefinitionDefaults(type, name)));
   *param = params_.back().get();
   return kOfxStatOK;
 }
@@ -305,6 +327,10 @@ void ParamSet::CopyDefinitions(const ParamSet& definitions) {
     param->ResetToDefault();
     params_.push_back(std::move(param));
   }
+}
+
+void ParamSet::PlaceDefaults(const ProjectFrame& project) {
+  for (auto& param : params_) param->PlaceDefault(project);
 }
 
 Param* ParamSet::Find(std::string_view name) {

@@ -39,6 +39,14 @@ struct ParamValue {
   bool operator==(const ParamValue& other) const { return numbers == other.numbers && text == other.text; }
 };
 
+// The project a render happens in, in canonical coordinates (pixels at
+// full scale): its size and where it starts. Spatial parameters whose
+// values or defaults are fractions of the project are placed in it.
+struct ProjectFrame {
+  double width = 0, height = 0;
+  double x = 0, y = 0;
+};
+
 class Param {
  public:
   Param(Host& host, ParamSet& owner, std::string name, std::string type, PropertySet properties);
@@ -83,6 +91,18 @@ class Param {
   void SetString(std::string value);
   // Back to OfxParamPropDefault, without keys.
   void ResetToDefault();
+  // True while the parameter holds its default: nothing has set it since.
+  bool HoldsDefault() const { return holds_default_; }
+  // A spatial default declared in normalised coordinates
+  // (OfxParamPropDefaultCoordinateSystem) becomes that place in `project`,
+  // as long as the parameter still holds its default.
+  void PlaceDefault(const ProjectFrame& project);
+  // A value given in canonical coordinates, as the parameter stores it:
+  // the fractions of `project` for the older normalised double types,
+  // whose plug-ins read fractions; unchanged for every other type.
+  ParamValue FromCanonical(ParamValue canonical, const ProjectFrame& project) const;
+  // True for those older normalised kinds.
+  bool HoldsFractions() const;
 
   const std::map<OfxTime, ParamValue>& Keys() const { return keys_; }
   // Index of the key at `time` (direction 0), the last key before it
@@ -109,6 +129,7 @@ class Param {
   PropertySet properties_;
   ParamValue value_;
   std::map<OfxTime, ParamValue> keys_;
+  bool holds_default_ = false;
   Registration self_registration_;
   Registration properties_registration_;
 };
@@ -129,6 +150,8 @@ class ParamSet {
   OfxStatus Define(std::string_view type, std::string_view name, Param** param);
   // Gives an instance's set a copy of `definitions`, each at its default.
   void CopyDefinitions(const ParamSet& definitions);
+  // Places every normalised default that nothing has changed in `project`.
+  void PlaceDefaults(const ProjectFrame& project);
 
   Param* Find(std::string_view name);
   Param& Get(std::string_view name);  // throws HostError when missing

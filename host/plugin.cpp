@@ -1,22 +1,21 @@
 #include "plugin.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <optional>
 #include <string_view>
 #include <thread>
 
 #include "host.h"
 #include "plugin_module.h"
+#include "property_table.h"
 
 namespace lenstrove::host {
 
 Plugin::Plugin(Host& host, std::shared_ptr<PluginModule> module, int index)
     : host_(host), module_(std::move(module)), record_(module_->Get(index)) {
   if (!record_) throw HostError(module_->Path() + ": OfxGetPlugin(" + std::to_string(index) + ") returned null");
-}
-
-std::string Plugin::Identifier() const {
-  return record_->pluginIdentifier ? record_->pluginIdentifier : "(unnamed plug-in)";
+  identifier_ = record_->pluginIdentifier ? record_->pluginIdentifier : "(unnamed plug-in)";
 }
 
 void Plugin::CheckApi() const {
@@ -28,18 +27,41 @@ void Plugin::CheckApi() const {
   }
 }
 
+namespace {
+
+// What an exception a plug-in let out into the host says about itself.
+std::string Escaped(const std::exception* error) {
+  return std::string("threw an exception") + (error ? std::string(": ") + error->what() : "");
+}
+
+}  // namespace
+
 void Plugin::SetHost() {
   if (!record_->setHost) throw HostError(Identifier() + " has no setHost");
   ActiveHostScope scope(host_);
-  record_->setHost(host_.Record());
+  // Unwinding out of a C entry point is undefined, but GCC and Clang
+  // plug-ins do it; the host catches what it can rather than terminate.
+  try {
+    record_->setHost(host_.Record());
+  } catch (const std::exception& error) {
+    throw HostError(Identifier() + ": setHost " + Escaped(&error));
+  } catch (...) {
+    throw HostError(Identifier() + ": setHost " + Escaped(nullptr));
+  }
 }
 
 ActionResult Plugin::CallAction(const char* action, const void* handle, OfxPropertySetHandle in_args,
                                 OfxPropertySetHandle out_args) {
   if (!record_->mainEntry) throw HostError(Identifier() + " has no mainEntry");
   ActiveHostScope scope(host_);
-  OfxStatus status = record_->mainEntry(action, handle, in_args, out_args);
-  return {action ? action : "(null action)", status};
+  const std::string name = action ? action : "(null action)";
+  try {
+    return {name, record_->mainEntry(action, handle, in_args, out_args)};
+  } catch (const std::exception& error) {
+    return {name, kOfxStatFailed, Escaped(&error)};
+  } catch (...) {
+    return {name, kOfxStatFailed, Escaped(nullptr)};
+  }
 }
 
 // The argument sets are valid handles only while the action runs.
@@ -50,11 +72,33 @@ ActionResult Plugin::Run(const char* action, const void* handle, PropertySet* in
   return CallAction(action, handle, in_args ? in_args->Handle() : nullptr, out_args ? out_args->Handle() : nullptr);
 }
 
-ActionResult Plugin::Load() { return Run(kOfxActionLoad, nullptr, nullptr, nullptr); }
+ActionResult Plugin::Load() {
+  ActionResult result = Run(kOfxActionLoad, nullptr, nullptr, nullptr);
+  if (result.Succeeded()) owes_unload_ = true;
+  return result;
+}
 
+namespace {
+
+// Where the plug-in was found, as the descriptor tells it: its bundle
+// folder, or the binary itself when it lies outside one.
+std::string FoundAt(const std::string& binary) {
+  const std::filesystem::path bundle = std::filesystem::path(binary).parent_path().parent_path().parent_path();
+  const std::string name = bundle.filename().string();
+  const std::string suffix = ".ofx.bundle";
+  const bool in_bundle = name.size() > suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0;
+  return in_bundle ? bundle.string() : binary;
+}
+
+}  // namespace
+
+// An error message posted on the descriptor says why describing failed.
 ActionResult Plugin::Describe() {
   descriptor_ = std::make_unique<Effect>(host_, std::string(), PropertySet());
-  return Run(kOfxActionDescribe, descriptor_->Handle(), nullptr, nullptr);
+  descriptor_->Properties().Set(kOfxPluginPropFilePath, 0, FoundAt(module_->Path()));
+  ActionResult result = Run(kOfxActionDescribe, descriptor_->Handle(), nullptr, nullptr);
+  if (result.message.empty()) result.message = descriptor_->TakeErrors();
+  return result;
 }
 
 ActionResult Plugin::DescribeInContext(const std::string& context) {
@@ -65,7 +109,9 @@ ActionResult Plugin::DescribeInContext(const std::string& context) {
   slots.push_back(std::move(described));
   PropertySet in_args("describe inArgs");
   in_args.Set(kOfxImageEffectPropContext, 0, context);
-  return Run(kOfxImageEffectActionDescribeInContext, slots.back()->Handle(), &in_args, nullptr);
+  ActionResult result = Run(kOfxImageEffectActionDescribeInContext, slots.back()->Handle(), &in_args, nullptr);
+  if (result.message.empty()) result.message = slots.back()->TakeErrors();
+  return result;
 }
 
 Effect& Plugin::NewInstance(const std::string& context) {
@@ -90,6 +136,7 @@ PropertySet RenderArgs(const char* label, const RenderRequest& request) {
   in_args.Set(kOfxImageEffectPropFieldToRender, 0, kOfxImageFieldNone);
   in_args.SetN(kOfxImageEffectPropRenderWindow, PropertyType::kInt, {window.x1, window.y1, window.x2, window.y2});
   in_args.SetN(kOfxImageEffectPropRenderScale, PropertyType::kDouble, {request.scale_x, request.scale_y});
+  AddStandardProperties(in_args, kRenderArgs);
   return in_args;
 }
 
@@ -144,7 +191,6 @@ std::string Plugin::RenderThreadSafety() {
 
 ActionResult Plugin::RenderCall(Effect& instance, const RenderRequest& request) {
   PropertySet in_args = RenderArgs("render inArgs", request);
-  PropertySet out_args("render outArgs");
   in_args.Set(kOfxImageEffectPropSequentialRenderStatus, 0, request.sequential ? 1 : 0);
   in_args.Set(kOfxImageEffectPropInteractiveRenderStatus, 0, request.interactive ? 1 : 0);
   std::string safety = RenderThreadSafety();
@@ -153,7 +199,8 @@ ActionResult Plugin::RenderCall(Effect& instance, const RenderRequest& request) 
   if (safety != kOfxImageEffectRenderFullySafe) instance_lock = std::unique_lock(instance.RenderMutex());
   // Tiles of one frame render at the same time and all set the same time.
   if (instance.Params().Time() != request.time) instance.SetTime(request.time);
-  return Run(kOfxImageEffectActionRender, instance.Handle(), &in_args, &out_args);
+  // The standard passes no outArgs to a render.
+  return Run(kOfxImageEffectActionRender, instance.Handle(), &in_args, nullptr);
 }
 
 namespace {
@@ -288,14 +335,14 @@ ActionResult Plugin::GetFramesNeeded(Effect& instance, OfxTime time,
   frames->clear();
   for (Clip* clip : inputs) {
     std::string name = std::string(kOfxImageClipPropFrameRange) + "_" + clip->Name();
-    // Any number of ranges, as pairs; the host needs only their extent.
+    // Any number of ranges, as pairs; the host needs only their extent,
+    // which need not include `time` itself.
     OfxRangeD range{time, time};
-    if (const Property* found = out_args.Lookup(name)) {
-      for (size_t i = 0; i < found->values.size(); ++i) {
-        double bound = DoubleOf(out_args, name, time, i);
-        range.min = std::min(range.min, bound);
-        range.max = std::max(range.max, bound);
-      }
+    const Property* found = out_args.Lookup(name);
+    for (size_t i = 0; found && i < found->values.size(); ++i) {
+      double bound = DoubleOf(out_args, name, time, i);
+      range.min = i == 0 ? bound : std::min(range.min, bound);
+      range.max = i == 0 ? bound : std::max(range.max, bound);
     }
     frames->emplace_back(clip->Name(), range);
   }
@@ -326,6 +373,7 @@ PropertySet SequenceArgs(const char* label, OfxRangeD frames, bool sequential) {
   in_args.SetN(kOfxImageEffectPropRenderScale, PropertyType::kDouble, {1.0, 1.0});
   in_args.Set(kOfxImageEffectPropSequentialRenderStatus, 0, sequential ? 1 : 0);
   in_args.Set(kOfxImageEffectPropInteractiveRenderStatus, 0, 0);
+  AddStandardProperties(in_args, kSequenceArgs);
   return in_args;
 }
 
@@ -371,16 +419,33 @@ void Plugin::DiscardInstance(Effect& instance) {
                    instances_.end());
 }
 
-ActionResult Plugin::Unload() { return Run(kOfxActionUnload, nullptr, nullptr, nullptr); }
+ActionResult Plugin::Unload() {
+  owes_unload_ = false;
+  return Run(kOfxActionUnload, nullptr, nullptr, nullptr);
+}
 
-void Plugin::Start() {
+void Plugin::Start(const StepListener& before_step) {
+  const auto step = [&](const char* name, const std::string& context = std::string()) {
+    if (before_step) before_step(name, context);
+  };
+  step(kSetHostStep);
   CheckApi();
   SetHost();
+  step(kOfxActionLoad);
   Load().Check();
-  // A plug-in that loaded is owed an unload, even if describing fails.
+  step(kOfxActionDescribe);
+  const ActionResult described = Describe();
+  if (!described.Succeeded()) {
+    owes_unload_ = false;
+    described.Check();
+  }
+  // A plug-in that described itself is owed an unload, even if a context
+  // fails.
   try {
-    Describe().Check();
-    for (const auto& context : SupportedContexts()) DescribeInContext(context).Check();
+    for (const auto& context : SupportedContexts()) {
+      step(kOfxImageEffectActionDescribeInContext, context);
+      DescribeInContext(context).Check();
+    }
   } catch (...) {
     Unload();
     throw;
@@ -399,7 +464,7 @@ Effect& Plugin::Instantiate(const std::string& context) {
 
 void Plugin::Shutdown() {
   for (Effect* instance : Instances()) DestroyInstance(*instance).Check();
-  Unload().Check();
+  if (owes_unload_) Unload().Check();
 }
 
 Effect& Plugin::Descriptor() {

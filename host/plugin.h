@@ -9,6 +9,7 @@
 // the plug-in's status in an ActionResult; call Check() on it to turn a
 // failure into a PluginError.
 
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -65,8 +66,11 @@ class Plugin {
   Plugin(const Plugin&) = delete;
   Plugin& operator=(const Plugin&) = delete;
 
+  // The record is the plug-in's own: a plug-in may free it on unload (the
+  // standard's support library does), so read it only while loaded.
   const OfxPlugin& Record() const { return *record_; }
-  std::string Identifier() const;
+  // Taken when the plug-in is constructed, so it stays valid after unload.
+  const std::string& Identifier() const { return identifier_; }
   Host& GetHost() const { return host_; }
 
   // Throws HostError unless the plug-in is an image effect of API version 1.
@@ -74,6 +78,8 @@ class Plugin {
   void SetHost();
 
   // mainEntry exactly as given, for tests that send odd actions or handles.
+  // An exception the plug-in lets out of mainEntry is caught and answered
+  // as kOfxStatFailed, its text in the result's message.
   ActionResult CallAction(const char* action, const void* handle, OfxPropertySetHandle in_args,
                           OfxPropertySetHandle out_args);
   ActionResult Load();
@@ -126,14 +132,28 @@ class Plugin {
   ActionResult DestroyInstance(Effect& instance);
   // Frees an instance without telling the plug-in (after a failed create).
   void DiscardInstance(Effect& instance);
+  // Sends unload whatever came before, for tests of odd orders; Start and
+  // Shutdown send it only when it is owed.
   ActionResult Unload();
 
+  // Told before each step of Start: "setHost" (CheckApi and SetHost), then
+  // kOfxActionLoad, kOfxActionDescribe and, with the context,
+  // kOfxImageEffectActionDescribeInContext. The scanner writes these down
+  // so that a crash can be placed.
+  using StepListener = std::function<void(const char* step, const std::string& context)>;
+  static constexpr const char* kSetHostStep = "setHost";
+
   // CheckApi, SetHost, Load, Describe, then DescribeInContext for every
-  // context the plug-in supports; unloads again if describing fails.
-  void Start();
+  // context the plug-in supports; throws on the first failure. The
+  // standard's rules on failure: a plug-in whose load failed gets no other
+  // action; one that fails describe is not used and gets no other action
+  // either (the standard's support library frees, on unload, a description
+  // that a failed describe never made, and crashes); one that fails to
+  // describe a context is unloaded.
+  void Start(const StepListener& before_step = nullptr);
   // NewInstance and CreateInstance; a failed instance is discarded.
   Effect& Instantiate(const std::string& context);
-  // Destroys every instance left, then unloads.
+  // Destroys every instance left, then unloads if the plug-in is owed it.
   void Shutdown();
 
   Effect& Descriptor();  // throws HostError before Describe
@@ -151,6 +171,9 @@ class Plugin {
   Host& host_;
   std::shared_ptr<PluginModule> module_;
   OfxPlugin* record_;
+  std::string identifier_;
+  // Set by a load that succeeded; cleared by unload and by a failed describe.
+  bool owes_unload_ = false;
   std::unique_ptr<Effect> descriptor_;
   std::vector<std::unique_ptr<Effect>> context_descriptors_;
   std::mutex instances_mutex_;

@@ -1,13 +1,7 @@
 #include "plugin_module.h"
 
-#if defined(_WIN32)
-// MinGW's C++ headers may already ask windows.h to leave min and max alone.
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#define WIN32_LEAN_AND_MEAN
-#include <windows.h>
-#else
+#include "windows_headers.h"
+#if !defined(_WIN32)
 #include <dlfcn.h>
 #endif
 
@@ -149,6 +143,29 @@ PluginModule::PluginModule(const std::string& path) {
 }
 
 PluginModule::~PluginModule() { CloseLibrary(library_); }
+
+namespace {
+
+template <class Call>
+auto Guarded(const std::string& path, const char* name, Call call) {
+  try {
+    return call();
+  } catch (const std::exception& error) {
+    throw HostError("plug-in " + path + ": " + name + " threw an exception: " + error.what());
+  } catch (...) {
+    throw HostError("plug-in " + path + ": " + name + " threw an exception");
+  }
+}
+
+}  // namespace
+
+int PluginModule::Count() const {
+  return Guarded(path_, "OfxGetNumberOfPlugins", [&] { return get_count_(); });
+}
+
+OfxPlugin* PluginModule::Get(int index) const {
+  return Guarded(path_, "OfxGetPlugin", [&] { return get_plugin_(index); });
+}
 
 void* PluginModule::Symbol(const char* name) const {
   void* symbol = FindSymbol(library_, name);

@@ -36,9 +36,10 @@ class PluginModule {
   PluginModule& operator=(const PluginModule&) = delete;
 
   const std::string& Path() const { return path_; }
-  // OfxGetNumberOfPlugins and OfxGetPlugin, called as they are.
-  int Count() const { return get_count_(); }
-  OfxPlugin* Get(int index) const { return get_plugin_(index); }
+  // OfxGetNumberOfPlugins and OfxGetPlugin, called as they are; an
+  // exception either lets out becomes a HostError.
+  int Count() const;
+  OfxPlugin* Get(int index) const;
 
  private:
   void* Symbol(const char* name) const;

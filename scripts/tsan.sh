@@ -4,10 +4,12 @@
 # pool, mutexes, concurrent tiles and the one-at-a-time renders of an unsafe
 # plug-in (tests/host), and the lenstrove command
 # rendering a sequence with several workers, with the Lenstrove plug-in and
-# with a fully thread-safe test plug-in that splits rows over the pool, and
-# rendering movies through the streaming pipeline (decoder, workers, encoder
-# and audio on their own threads), fitted and not, audio copied and encoded.
-# Any race report fails.
+# with a fully thread-safe test plug-in that splits rows over the pool,
+# a plug-in on the standard's C++ support library whose image processor
+# runs bands on the pool within tiles rendered at once (when
+# ../shared/openfx is there), and rendering movies through the streaming
+# pipeline (decoder, workers, encoder and audio on their own threads),
+# fitted and not, audio copied and encoded. Any race report fails.
 #
 #   scripts/tsan.sh        (TSAN_BUILD_DIR, default build-tsan)
 set -euo pipefail
@@ -17,10 +19,18 @@ build=${TSAN_BUILD_DIR:-build-tsan}
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DLENSTROVE_TSAN=ON >/dev/null
 targets=(robustness_concurrency_tests host_tests LenstroveSuiteUser)
+# Read whole before searching: grep -q stops at the first match, and under
+# pipefail the writer's broken pipe would count as not found.
+known_targets=$(cmake --build "$build" --target help)
 have_cli=0
-if cmake --build "$build" --target help | grep -q '^lenstrove:'; then
+if grep -q '^lenstrove:' <<<"$known_targets"; then
   targets+=(lenstrove)
   have_cli=1
+fi
+have_sdk=0
+if grep -q '^support_library_tests:' <<<"$known_targets"; then
+  targets+=(support_library_tests LenstroveSdkThreaded)
+  have_sdk=1
 fi
 cmake --build "$build" -j 2 --target "${targets[@]}"
 
@@ -34,6 +44,11 @@ echo "== concurrent instances (ThreadSanitizer)"
 
 echo "== the multithread suite's pool, mutexes, concurrent tiles and unsafe renders (ThreadSanitizer)"
 "$build/tests/host_tests" --gtest_filter='HostServices.*:HostActions.*'
+
+if ((have_sdk)); then
+  echo "== the support library's image processor: bands on the pool in concurrent tiles (ThreadSanitizer)"
+  "$build/tests/support_library_tests" --gtest_filter='SupportLibraryThreaded.*'
+fi
 
 if ((have_cli)); then
   echo "== lenstrove render of a sequence with 4 workers (ThreadSanitizer)"
@@ -56,6 +71,16 @@ if ((have_cli)); then
   if [ "$count" -ne 8 ]; then
     echo "expected 8 frames from the test plug-in, found $count" >&2
     exit 1
+  fi
+  if ((have_sdk)); then
+    echo "== the support library's image processor through the command: 2 workers, 4 tiles, 8 bands (ThreadSanitizer)"
+    OFX_PLUGIN_PATH="$build/tests/plugins/support_library/bundles" "$build/cli/lenstrove" render -q -j 2 -t 4 \
+      -f 1-8 -p org.lenstrove.sdk.Threaded "$work/in.#.png" "$work/sdk.#.png" Gain=0.5 Threads=8
+    count=$(ls "$work" | grep -c '^sdk\.')
+    if [ "$count" -ne 8 ]; then
+      echo "expected 8 frames from the support library plug-in, found $count" >&2
+      exit 1
+    fi
   fi
   echo "== lenstrove render of movies with 4 workers: kept samples, fitting, audio copied and encoded (ThreadSanitizer)"
   ffmpeg -nostdin -v error -y -f lavfi -i testsrc2=size=320x180:rate=25 -f lavfi -i sine=sample_rate=48000 \

@@ -105,7 +105,7 @@ std::string SceneLinearWarning(const std::vector<ResolvedSetting>& settings, boo
   if (!floatRender || options.enabled()) return "";
   for (const ResolvedSetting& s : settings)
     for (const char* aid : kExposureAids)
-      if (s.name == aid && s.value != 0.0)
+      if (s.name == aid && (s.number() != 0.0 || !s.keys.empty()))
         return "warning: " + std::string(aid) +
                " judges display values, but this float picture has no colour space: give its space with "
                "--colorspace (for example --colorspace linear) to judge it as it will be seen";

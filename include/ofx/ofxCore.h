@@ -100,6 +100,8 @@ typedef struct OfxPlugin {
 #define kOfxPropEffectInstance "OfxPropEffectInstance"
 #define kOfxPropHostOSHandle "OfxPropHostOSHandle"
 #define kOfxPropInstanceData "OfxPropInstanceData"
+#define kOfxPropIcon "OfxPropIcon"
+#define kOfxPluginPropFilePath "OfxPluginPropFilePath"
 
 #define kOfxTypeImageEffectHost "OfxTypeImageEffectHost"
 #define kOfxTypeImageEffect "OfxTypeImageEffect"

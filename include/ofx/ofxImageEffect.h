@@ -111,6 +111,45 @@ typedef struct OfxImageEffectSuiteV1 {
 #define kOfxImageEffectFrameVarying "OfxImageEffectFrameVarying"
 #define kOfxImageEffectPropRegionOfDefinition "OfxImageEffectPropRegionOfDefinition"
 #define kOfxImageEffectPropRegionOfInterest "OfxImageEffectPropRegionOfInterest"
+#define kOfxImageEffectPluginPropObsolete "OfxImageEffectPluginPropObsolete"
+#define kOfxImageEffectPluginPropOverlayInteractV1 "OfxImageEffectPluginPropOverlayInteractV1"
+#define kOfxImageEffectPluginPropOverlayInteractV2 "OfxImageEffectPluginPropOverlayInteractV2"
+#define kOfxImageEffectPluginPropFieldRenderTwiceAlways "OfxImageEffectPluginPropFieldRenderTwiceAlways"
+#define kOfxImageEffectPropClipPreferencesSlaveParam "OfxImageEffectPropClipPreferencesSlaveParam"
+#define kOfxImageEffectPropNoSpatialAwareness "OfxImageEffectPropNoSpatialAwareness"
+#define kOfxImageEffectPropPluginHandle "OfxImageEffectPropPluginHandle"
+#define kOfxImageEffectPropThumbnailRender "OfxImageEffectPropThumbnailRender"
+
+/* Rendering elsewhere than on the processor, which this host does not
+   offer: what it answers and what plug-ins may declare. */
+#define kOfxImageEffectPropCPURenderSupported "OfxImageEffectPropCPURenderSupported"
+#define kOfxImageEffectPropOpenGLEnabled "OfxImageEffectPropOpenGLEnabled"
+#define kOfxOpenGLPropPixelDepth "OfxOpenGLPropPixelDepth"
+#define kOfxImageEffectPropOpenCLSupported "OfxImageEffectPropOpenCLSupported"
+#define kOfxImageEffectPropOpenCLRenderSupported "OfxImageEffectPropOpenCLRenderSupported"
+#define kOfxImageEffectPropOpenCLEnabled "OfxImageEffectPropOpenCLEnabled"
+#define kOfxImageEffectPropOpenCLCommandQueue "OfxImageEffectPropOpenCLCommandQueue"
+#define kOfxImageEffectPropOpenCLImage "OfxImageEffectPropOpenCLImage"
+#define kOfxImageEffectPropCudaRenderSupported "OfxImageEffectPropCudaRenderSupported"
+#define kOfxImageEffectPropCudaStreamSupported "OfxImageEffectPropCudaStreamSupported"
+#define kOfxImageEffectPropCudaEnabled "OfxImageEffectPropCudaEnabled"
+#define kOfxImageEffectPropCudaStream "OfxImageEffectPropCudaStream"
+#define kOfxImageEffectPropMetalRenderSupported "OfxImageEffectPropMetalRenderSupported"
+#define kOfxImageEffectPropMetalEnabled "OfxImageEffectPropMetalEnabled"
+#define kOfxImageEffectPropMetalCommandQueue "OfxImageEffectPropMetalCommandQueue"
+
+/* Colour management, which this host leaves to the command's own
+   pipeline: it declares the style "none". */
+#define kOfxImageEffectPropColourManagementStyle "OfxImageEffectPropColourManagementStyle"
+#define kOfxImageEffectColourManagementNone "OfxImageEffectColourManagementNone"
+#define kOfxImageEffectPropColourManagementAvailableConfigs "OfxImageEffectPropColourManagementAvailableConfigs"
+#define kOfxImageEffectPropColourManagementConfig "OfxImageEffectPropColourManagementConfig"
+#define kOfxImageEffectPropOCIOConfig "OfxImageEffectPropOCIOConfig"
+#define kOfxImageEffectPropOCIODisplay "OfxImageEffectPropOCIODisplay"
+#define kOfxImageEffectPropOCIOView "OfxImageEffectPropOCIOView"
+#define kOfxImageEffectPropDisplayColourspace "OfxImageEffectPropDisplayColourspace"
+#define kOfxImageClipPropColourspace "OfxImageClipPropColourspace"
+#define kOfxImageClipPropPreferredColourspaces "OfxImageClipPropPreferredColourspaces"
 
 /* Clip and image properties. */
 #define kOfxImageClipPropOptional "OfxImageClipPropOptional"

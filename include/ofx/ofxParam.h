@@ -65,10 +65,38 @@ typedef struct OfxParamSetStruct *OfxParamSetHandle;
 #define kOfxParamPropDataPtr "OfxParamPropDataPtr"
 #define kOfxParamPropCustomInterpCallbackV1 "OfxParamPropCustomCallbackV1"
 #define kOfxParamPropDefaultCoordinateSystem "OfxParamPropDefaultCoordinateSystem"
+#define kOfxParamPropShowTimeMarker "OfxParamPropShowTimeMarker"
+#define kOfxParamPropChoiceOrder "OfxParamPropChoiceOrder"
+#define kOfxParamPropInteractV1 "OfxParamPropInteractV1"
+#define kOfxParamPropInteractSize "OfxParamPropInteractSize"
+#define kOfxParamPropInteractSizeAspect "OfxParamPropInteractSizeAspect"
+#define kOfxParamPropInteractMinimumSize "OfxParamPropInteractMinimumSize"
+#define kOfxParamPropInteractPreferedSize "OfxParamPropInteractPreferedSize"
+#define kOfxParamPropHasHostOverlayHandle "OfxParamPropHasHostOverlayHandle"
+/* The standard's own value begins with a k, unlike every other name. */
+#define kOfxParamPropUseHostOverlayHandle "kOfxParamPropUseHostOverlayHandle"
+#define kOfxPropParamSetNeedsSyncing "OfxPropParamSetNeedsSyncing"
+#define kOfxPluginPropParamPageOrder "OfxPluginPropParamPageOrder"
 #define kOfxParamStringIsSingleLine "OfxParamStringIsSingleLine"
 #define kOfxParamDoubleTypePlain "OfxParamDoubleTypePlain"
 #define kOfxParamInvalidateValueChange "OfxParamInvalidateValueChange"
 #define kOfxParamCoordinatesCanonical "OfxParamCoordinatesCanonical"
+#define kOfxParamCoordinatesNormalised "OfxParamCoordinatesNormalised"
+
+/* Spatial double parameters: sizes and positions in canonical coordinates,
+   and the older kinds whose values are fractions of the project. */
+#define kOfxParamDoubleTypeX "OfxParamDoubleTypeX"
+#define kOfxParamDoubleTypeY "OfxParamDoubleTypeY"
+#define kOfxParamDoubleTypeXAbsolute "OfxParamDoubleTypeXAbsolute"
+#define kOfxParamDoubleTypeYAbsolute "OfxParamDoubleTypeYAbsolute"
+#define kOfxParamDoubleTypeXY "OfxParamDoubleTypeXY"
+#define kOfxParamDoubleTypeXYAbsolute "OfxParamDoubleTypeXYAbsolute"
+#define kOfxParamDoubleTypeNormalisedX "OfxParamDoubleTypeNormalisedX"
+#define kOfxParamDoubleTypeNormalisedY "OfxParamDoubleTypeNormalisedY"
+#define kOfxParamDoubleTypeNormalisedXAbsolute "OfxParamDoubleTypeNormalisedXAbsolute"
+#define kOfxParamDoubleTypeNormalisedYAbsolute "OfxParamDoubleTypeNormalisedYAbsolute"
+#define kOfxParamDoubleTypeNormalisedXY "OfxParamDoubleTypeNormalisedXY"
+#define kOfxParamDoubleTypeNormalisedXYAbsolute "OfxParamDoubleTypeNormalisedXYAbsolute"
 
 /* What a host tells plug-ins about its parameters. */
 #define kOfxParamHostPropSupportsCustomAnimation "OfxParamHostPropSupportsCustomAnimation"
@@ -80,6 +108,8 @@ typedef struct OfxParamSetStruct *OfxParamSetHandle;
 #define kOfxParamHostPropMaxParameters "OfxParamHostPropMaxParameters"
 #define kOfxParamHostPropMaxPages "OfxParamHostPropMaxPages"
 #define kOfxParamHostPropPageRowColumnCount "OfxParamHostPropPageRowColumnCount"
+#define kOfxParamHostPropSupportsStrChoice "OfxParamHostPropSupportsStrChoice"
+#define kOfxParamHostPropSupportsStrChoiceAnimation "OfxParamHostPropSupportsStrChoiceAnimation"
 
 typedef struct OfxParameterSuiteV1 {
   OfxStatus (*paramDefine)(OfxParamSetHandle paramSet, const char *paramType, const char *name,

@@ -1,9 +1,5 @@
 #include "render/fast_pixel_loop.h"
 
-#if defined(__x86_64__) || defined(__i386__)
-#include <emmintrin.h>
-#endif
-
 #include <algorithm>
 #include <array>
 #include <cstdint>
@@ -179,6 +175,32 @@ bool LegalStageMatchesFormula(const FrameGeometry& g, const RenderSettings& s) {
   return true;
 }
 
+// Finds the multiplier with which DarkenByteByFormula gives, for every byte,
+// what the crop stage makes of it on a bar row (given as y); false where none
+// does. Each byte b bounds the multiplier from both sides; the narrowest
+// bounds are checked against all 256 bytes before the answer is trusted.
+bool FindBarByteMultiplier(int32_t y, const FrameGeometry& g, const RenderSettings& s, uint16_t& multiplier) {
+  using Format = PixelFormat<PixelLayout::ByteRGBA>;
+  uint32_t darkened[256];
+  for (uint32_t b = 0; b < 256; ++b) {
+    const float channel = Format::ToChannel(static_cast<unsigned char>(b));
+    WorkPixel pixel{channel, channel, channel, 1.0f};
+    ApplyCropBars(pixel, 0, y, g, s);
+    darkened[b] = Format::ToByte(pixel.R);
+  }
+  // (2 b m) >> 16 = d means d * 32768 <= b m < (d + 1) * 32768.
+  uint32_t low = 0, high = 0xFFFF;
+  for (uint32_t b = 1; b < 256; ++b) {
+    low = std::max(low, (darkened[b] * 32768 + b - 1) / b);
+    high = std::min(high, ((darkened[b] + 1) * 32768 - 1) / b);
+  }
+  if (low > high) return false;
+  for (uint32_t b = 0; b < 256; ++b)
+    if (fast::DarkenByteByFormula(b, low) != darkened[b]) return false;
+  multiplier = static_cast<uint16_t>(low);
+  return true;
+}
+
 template <PixelLayout Layout>
 class RowRenderer {
  public:
@@ -211,11 +233,13 @@ class RowRenderer {
           const float value = bar ? colour * recipe_.factor : colour;
           bytes |= uint32_t{PixelFormat<PixelLayout::ByteRGBA>::ToByte(value)} << (8 * c);
         }
-        recipe_.falseColorBucketBytes[bar][fast::FalseColorBucketSlot(bucket)] = bytes;
+        recipe_.falseColorBucketBytes[bar][bucket] = bytes;
       }
-    // The cells always hold at most one edge each; the tests check it.
-    if (recipe_.op == ColourOp::FalseColor) fast::MakeFalseColorCells(recipe_.falseColorCells);
+    if (recipe_.op == ColourOp::FalseColor)
+      recipe_.falseColorByCells = fast::MakeFalseColorCells(recipe_.falseColorCells);
     recipe_.legalBytesByFormula = recipe_.op == ColourOp::Legalize && LegalStageMatchesFormula(g, s);
+    if (Layout == PixelLayout::ByteRGBA && recipe_.op == ColourOp::None && g.CropBarRows > 0)
+      recipe_.barBytesByFormula = FindBarByteMultiplier(g.CropLowRow - 1, g, s, recipe_.barByteMultiplier);
     recipe_.geometry = &g;
     recipe_.settings = &s;
     barRecipe_ = recipe_;
@@ -367,88 +391,15 @@ class RowRenderer {
   RowBuffer scratch_;
 };
 
-// The processor-feature check: the one place that knows which kernel sets
-// the processor the module was built for can run.
-#if defined(__x86_64__) || defined(__i386__)
-
-bool HasAvx2() { return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma"); }
-bool HasAvx512() {
-  return HasAvx2() && __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
-         __builtin_cpu_supports("avx512dq");
-}
-
-const KernelSet& KernelsFor(VectorWidth width) {
-  switch (width) {
-    case VectorWidth::AVX512:
-      if (HasAvx512()) return fast::Avx512Kernels();
-      [[fallthrough]];
-    case VectorWidth::AVX2:
-      if (HasAvx2()) return fast::Avx2Kernels();
-      return fast::Sse2Kernels();
-    case VectorWidth::SSE2:
-    case VectorWidth::NEON:
-      return fast::Sse2Kernels();
-    case VectorWidth::Scalar:
-      break;
-  }
-  return fast::ScalarKernels();
-}
-
-VectorWidthList Widths() {
-  VectorWidthList list{{VectorWidth::Scalar, VectorWidth::SSE2, VectorWidth::AVX2, VectorWidth::AVX512}, 2};
-  if (HasAvx2()) list.count = 3;
-  if (HasAvx512()) list.count = 4;
-  return list;
-}
-
-// Streamed stores are weakly ordered; the fence makes them visible before
-// the host gets the image back.
-void FenceStreamedStores() { _mm_sfence(); }
-
-#elif defined(__aarch64__)
-
-const KernelSet& KernelsFor(VectorWidth width) {
-  return width == VectorWidth::Scalar ? fast::ScalarKernels() : fast::NeonKernels();
-}
-
-VectorWidthList Widths() { return {{VectorWidth::Scalar, VectorWidth::NEON}, 2}; }
-
-// The NEON kernels store through the cache; there is nothing to order.
-void FenceStreamedStores() {}
-
-#else
-#error "no row kernels for this processor"
-#endif
-
 template <PixelLayout Layout>
 void RunRows(const PixelJob& job, const FrameGeometry& geometry, const RenderSettings& settings,
              const KernelSet& kernels, bool mayStream, bool mustStream) {
   RowRenderer<Layout> renderer(job, geometry, settings, kernels, mayStream, mustStream);
   renderer.Run();
-  if (renderer.Streaming()) FenceStreamedStores();
+  if (renderer.Streaming()) fast::FenceStreamedStores();
 }
 
 }  // namespace
-
-const char* VectorWidthName(VectorWidth width) {
-  switch (width) {
-    case VectorWidth::Scalar:
-      return "scalar";
-    case VectorWidth::SSE2:
-      return "sse2";
-    case VectorWidth::AVX2:
-      return "avx2";
-    case VectorWidth::AVX512:
-      return "avx512";
-    case VectorWidth::NEON:
-      return "neon";
-  }
-  return "unknown";
-}
-
-VectorWidthList SupportedVectorWidths() { return Widths(); }
-
-VectorWidth WidestVectorWidth() { return Widths().back(); }
 
 void RunPixelLoopWith(const PixelJob& job, const FrameGeometry& geometry, const RenderSettings& settings,
                       VectorWidth width, StoreMode mode) {
@@ -457,7 +408,7 @@ void RunPixelLoopWith(const PixelJob& job, const FrameGeometry& geometry, const 
     RunReferencePixelLoop(job, geometry, settings);
     return;
   }
-  const KernelSet& kernels = KernelsFor(width);
+  const KernelSet& kernels = fast::KernelsFor(width);
   const bool mayStream = width != VectorWidth::Scalar && mode != StoreMode::Cached;
   const bool mustStream = mayStream && mode == StoreMode::Streaming;
   if (job.layout == PixelLayout::FloatRGBA)
@@ -467,7 +418,7 @@ void RunPixelLoopWith(const PixelJob& job, const FrameGeometry& geometry, const 
 }
 
 void ReadByteChannelsWith(VectorWidth width, const unsigned char* source, float* rgb, int32_t count) {
-  KernelsFor(width).readBytes(source, rgb, count);
+  fast::KernelsFor(width).readBytes(source, rgb, count);
 }
 
 }  // namespace lenstrove

@@ -9,38 +9,9 @@
 #include <cstddef>
 
 #include "render/pixel_loop.h"
+#include "render/vector_width.h"
 
 namespace lenstrove {
-
-// The register widths the loop can compute with. SSE2 is part of every x86-64
-// processor; AVX2 and AVX-512 are used only where the running processor
-// reports them. NEON
-// is part of every 64-bit ARM processor.
-enum class VectorWidth {
-  Scalar,  // one pixel at a time, through the stage functions
-  SSE2,    // four channels of one kind at a time
-  AVX2,    // eight
-  AVX512,  // sixteen
-  NEON,    // four
-};
-
-const char* VectorWidthName(VectorWidth width);
-
-// The widths this machine can run, narrowest first. A fixed list rather than
-// a container: nothing in the module may allocate or throw outside a render.
-struct VectorWidthList {
-  VectorWidth widths[4];
-  size_t count = 0;
-  const VectorWidth* begin() const { return widths; }
-  const VectorWidth* end() const { return widths + count; }
-  size_t size() const { return count; }
-  VectorWidth operator[](size_t i) const { return widths[i]; }
-  VectorWidth back() const { return widths[count - 1]; }
-};
-VectorWidthList SupportedVectorWidths();
-
-// The widest supported width; what RunPixelLoop uses.
-VectorWidth WidestVectorWidth();
 
 // How the vector widths store output rows. Frames larger than the cache are
 // written with stores that bypass it (no read of the output lines first);

@@ -69,7 +69,7 @@ void RunReferencePixelLoop(const PixelJob& job, const FrameGeometry& geometry, c
 }
 
 void RunPixelLoop(const PixelJob& job, const FrameGeometry& geometry, const RenderSettings& settings) {
-  RunPixelLoopWith(job, geometry, settings, WidestVectorWidth());
+  RunPixelLoopWith(job, geometry, settings, ChosenVectorWidth());
 }
 
 }  // namespace lenstrove

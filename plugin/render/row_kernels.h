@@ -9,6 +9,7 @@
 
 #include "render/color_constants.h"
 #include "render/render_types.h"
+#include "render/vector_width.h"
 
 namespace lenstrove {
 namespace fast {
@@ -27,39 +28,55 @@ constexpr uint32_t LegalByteByFormula(uint32_t b) {
   return (x + (x >> 8) + 1) >> 8;
 }
 
+// Darkening a byte b on a bar row (read as b / 255, multiplied by the
+// factor, written back) is a rising step function of b, and for nearly
+// every factor (97 opacities in 100) it equals (2 b m) >> 16 for some 16-bit
+// m: one 16-bit multiply
+// where the float route takes nine steps. The loop finds m from the crop
+// stage's own 256 results once per render (BarByteMultiplier) and lets the
+// kernels use it only where it gives every one of them. An m of 32768 keeps
+// a byte as it is, which is how the alpha bytes pass through the multiply.
+constexpr uint32_t DarkenByteByFormula(uint32_t b, uint32_t m) { return (2 * b * m) >> 16; }
+constexpr uint16_t kKeepByteMultiplier = 32768;
+
 // The byte kernels sort a luma into eight buckets between the false-colour
-// band edges, 0 below the first edge to 7 above the last, and count them
-// downward: bucket n is looked up at slot -n & 7.
+// band edges, 0 below the first edge to 7 above the last.
 constexpr int kFalseColorBuckets = 8;
-constexpr int FalseColorBucketSlot(int bucket) { return -bucket & 7; }
 // The band each bucket paints, or -1 where it stays gray.
 constexpr int kFalseColorBucketBand[kFalseColorBuckets] = {0, 1, -1, 2, -1, 3, -1, 4};
-// The bits a luma's bits must exceed to lie at or above each band edge, in
-// no particular order: for an edge the band includes that is the edge's
-// bits less one, for one it does not the edge's own bits. For lumas that are
+// The bits a luma's bits must exceed to lie at or above each band edge, from
+// the lowest edge up: for an edge the band includes that is the edge's bits
+// less one, for one it does not the edge's own bits. For lumas that are
 // neither negative nor NaN, integer order of the bits is float order.
 constexpr int kFalseColorEdges = kFalseColorBuckets - 1;
 void FalseColorEdgeBits(int32_t bits[kFalseColorEdges]);
 
-// Widths with a 32-entry lookup in one instruction find the bucket without
-// the seven comparisons: cut the luma range into cells of 1/32 (the last
-// takes everything above 31/32), and since no cell holds more than one
-// edge, a luma's bucket is the number of edges below its cell plus one if it
-// passes the cell's own edge. Both are looked up by cell.
-constexpr int kFalseColorCells = 32;
+// Widths with a 16-entry byte lookup and an 8-entry lane lookup find the
+// bucket without the seven comparisons. Truncating luma * kFalseColorCellScale
+// cuts the byte lumas (0..1) into 13 cells. No cell holds two edges, and the
+// cells that hold one differ in their low three bits, so the one comparison
+// a cell needs is against the edge looked up by those bits; every other
+// edge lies wholly above or below the cell, since the cell is a rounded
+// product of the luma and so grows with it. A luma's bucket is then a count
+// looked up by cell plus one if it passes that edge.
+constexpr float kFalseColorCellScale = 12.25f;
+constexpr int kFalseColorCells = 16;
 struct FalseColorCells {
-  int32_t edgeBits[kFalseColorCells] = {};   // what to exceed; INT32_MAX for a cell without an edge
-  int32_t minusBase[kFalseColorCells] = {};  // minus the bucket at the cell's low end
+  // The bucket of the cell's lowest luma, less one where the cell's
+  // comparison is with an edge wholly below it (which it always passes).
+  int8_t base[kFalseColorCells] = {};
+  // By a cell's low three bits: the bits to exceed for the edge in that
+  // cell, or INT32_MAX (never exceeded) where no cell with those bits holds
+  // one.
+  int32_t edgeBits[8] = {};
 };
-// False if some cell holds two edges, which the band edges never do.
+// False if the cells cannot find every bucket: a cell holding two edges, or
+// two edge cells sharing their low three bits. The tests hold this true.
 bool MakeFalseColorCells(FalseColorCells& cells);
 
 // What a bucket's luma is multiplied by on its way to a gray level byte:
-// 255 in the slots of the gray buckets, 0 elsewhere (the band colour then
-// fills in).
-constexpr float kFalseColorGrayScale[kFalseColorBuckets] = {
-    0, 0, 255, 0, 255, 0, 255, 0,  // slots of buckets 0, 7, 6, 5, 4, 3, 2, 1
-};
+// 255 in the gray buckets, 0 elsewhere (the band colour then fills in).
+constexpr float kFalseColorGrayScale[kFalseColorBuckets] = {0, 0, 255, 0, 255, 0, 255, 0};
 // What a run has to do; the same for every pixel of it.
 struct RunRecipe {
   ColourOp op = ColourOp::None;
@@ -70,11 +87,16 @@ struct RunRecipe {
   const RenderSettings* settings = nullptr;
   // Byte images in false colour: the stored red, green and blue bytes (alpha
   // byte zero) of each luma bucket's band colour, zero for the gray buckets,
-  // outside bar rows [0] and on them [1]; see FalseColorBucketSlot.
+  // outside bar rows [0] and on them [1].
   uint32_t falseColorBucketBytes[2][8] = {};
   FalseColorCells falseColorCells;
+  bool falseColorByCells = false;  // MakeFalseColorCells succeeded
   // Legal levels outside bars may take LegalByteByFormula (checked per render).
   bool legalBytesByFormula = false;
+  // Bar rows of byte images without a colour operation may take
+  // DarkenByteByFormula with this multiplier (found per render).
+  bool barBytesByFormula = false;
+  uint16_t barByteMultiplier = 0;
 };
 
 // Writes count pixels from source to output; x and y are the first pixel's
@@ -103,6 +125,12 @@ const KernelSet& Sse2Kernels();
 const KernelSet& Avx2Kernels();
 const KernelSet& Avx512Kernels();
 const KernelSet& NeonKernels();
+
+// The set for a width; a width the machine lacks gives the widest it has
+// below it. And what makes streamed stores visible before the host gets the
+// image back.
+const KernelSet& KernelsFor(VectorWidth width);
+void FenceStreamedStores();
 
 // Pixel by pixel through the stage functions themselves: the scalar width
 // and blocks holding a NaN whose result would depend on which NaN an

@@ -41,10 +41,9 @@ LS_TARGET inline void FStore(float* p, VF v) { _mm256_storeu_ps(p, v); }
 LS_TARGET inline VI ISet1(int32_t v) { return _mm256_set1_epi32(v); }
 LS_TARGET inline VI IAnd(VI a, VI b) { return _mm256_and_si256(a, b); }
 LS_TARGET inline VI IOr(VI a, VI b) { return _mm256_or_si256(a, b); }
-LS_TARGET inline VI IAdd(VI a, VI b) { return _mm256_add_epi32(a, b); }
 LS_TARGET inline VI ICmpGT(VI a, VI b) { return _mm256_cmpgt_epi32(a, b); }
-// acc - 1 in the lanes where a > b: a comparison answers -1 where true.
-LS_TARGET inline VI IDecrementWhereGreater(VI acc, VI a, VI b) { return IAdd(acc, ICmpGT(a, b)); }
+// acc + 1 in the lanes where a > b: a comparison answers -1 where true.
+LS_TARGET inline VI IIncrementWhereGreater(VI acc, VI a, VI b) { return _mm256_sub_epi32(acc, ICmpGT(a, b)); }
 // Bytes to 16-bit lanes and back; both work within 128-bit halves, so a
 // widen followed by a narrow keeps every byte in its place.
 LS_TARGET inline VI IWidenLow(VI a) { return _mm256_unpacklo_epi8(a, _mm256_setzero_si256()); }
@@ -53,6 +52,7 @@ LS_TARGET inline VI INarrow(VI low, VI high) { return _mm256_packus_epi16(low, h
 LS_TARGET inline VI I16Add(VI a, VI b) { return _mm256_add_epi16(a, b); }
 LS_TARGET inline VI I16Mul(VI a, VI b) { return _mm256_mullo_epi16(a, b); }
 LS_TARGET inline VI I16Shr8(VI a) { return _mm256_srli_epi16(a, 8); }
+LS_TARGET inline VI I16MulHigh(VI a, VI b) { return _mm256_mulhi_epu16(a, b); }
 LS_TARGET inline VI IShl8(VI a) { return _mm256_slli_epi32(a, 8); }
 LS_TARGET inline VI IShl16(VI a) { return _mm256_slli_epi32(a, 16); }
 LS_TARGET inline VF ICvtFloat(VI a) { return _mm256_cvtepi32_ps(a); }
@@ -61,6 +61,11 @@ LS_TARGET inline void IStore(unsigned char* p, VI v) { _mm256_storeu_si256(reint
 LS_TARGET inline void IStream(unsigned char* p, VI v) { _mm256_stream_si256(reinterpret_cast<__m256i*>(p), v); }
 
 LS_TARGET inline VI IAndNot(VI mask, VI b) { return _mm256_andnot_si256(mask, b); }
+// Colour bytes whose alpha byte is zero, with the alpha byte of stored: one
+// byte blend.
+LS_TARGET inline VI WithAlphaOf(VI colour, VI stored) {
+  return _mm256_blendv_epi8(colour, stored, _mm256_set1_epi32(static_cast<int32_t>(0xFF000000u)));
+}
 LS_TARGET inline VI FAsInt(VF a) { return _mm256_castps_si256(a); }
 LS_TARGET inline VF IAsFloat(VI a) { return _mm256_castsi256_ps(a); }
 
@@ -76,10 +81,23 @@ LS_TARGET inline VI RepeatByte(VI stored) {
   return _mm256_shuffle_epi8(stored, pattern);
 }
 
+#define LS_HAS_LOOKUPS 1
+
+// Sixteen bytes picked by the low four bits of each byte: one byte shuffle,
+// the table held in both 128-bit halves.
+using Table16 = VI;
+LS_TARGET inline Table16 MakeTable16(const int8_t* entries) {
+  return _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(entries)));
+}
+LS_TARGET inline VI LookUp16(Table16 t, VI index) { return _mm256_shuffle_epi8(t, index); }
+
 // Eight 32-bit entries picked by the low three bits of each lane: one
 // permute across the register.
 using Table8 = VI;
 LS_TARGET inline Table8 MakeTable8(const uint32_t* entries) {
+  return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(entries));
+}
+LS_TARGET inline Table8 MakeTable8(const int32_t* entries) {
   return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(entries));
 }
 LS_TARGET inline Table8 MakeTable8(const float* entries) { return _mm256_castps_si256(_mm256_loadu_ps(entries)); }
@@ -129,6 +147,7 @@ LS_TARGET inline void StoreFloatPixels(unsigned char* p, VF r, VF g, VF b, VF a,
 #include "render/row_kernels_simd.inc"
 
 #undef LS_TARGET
+#undef LS_HAS_LOOKUPS
 
 }  // namespace
 

@@ -54,9 +54,9 @@ LS_TARGET inline void FStore(float* p, VF v) { _mm512_storeu_ps(p, v); }
 LS_TARGET inline VI ISet1(int32_t v) { return _mm512_set1_epi32(v); }
 LS_TARGET inline VI IAnd(VI a, VI b) { return _mm512_and_si512(a, b); }
 LS_TARGET inline VI IOr(VI a, VI b) { return _mm512_or_si512(a, b); }
-// acc - 1 in the lanes where a > b; a masked subtraction.
-LS_TARGET inline VI IDecrementWhereGreater(VI acc, VI a, VI b) {
-  return _mm512_mask_sub_epi32(acc, _mm512_cmpgt_epi32_mask(a, b), acc, _mm512_set1_epi32(1));
+// acc + 1 in the lanes where a > b; a masked addition.
+LS_TARGET inline VI IIncrementWhereGreater(VI acc, VI a, VI b) {
+  return _mm512_mask_add_epi32(acc, _mm512_cmpgt_epi32_mask(a, b), acc, _mm512_set1_epi32(1));
 }
 // Bytes to 16-bit lanes and back; both work within 128-bit quarters, so a
 // widen followed by a narrow keeps every byte in its place.
@@ -66,6 +66,7 @@ LS_TARGET inline VI INarrow(VI low, VI high) { return _mm512_packus_epi16(low, h
 LS_TARGET inline VI I16Add(VI a, VI b) { return _mm512_add_epi16(a, b); }
 LS_TARGET inline VI I16Mul(VI a, VI b) { return _mm512_mullo_epi16(a, b); }
 LS_TARGET inline VI I16Shr8(VI a) { return _mm512_srli_epi16(a, 8); }
+LS_TARGET inline VI I16MulHigh(VI a, VI b) { return _mm512_mulhi_epu16(a, b); }
 LS_TARGET inline VI IShl8(VI a) { return _mm512_slli_epi32(a, 8); }
 LS_TARGET inline VI IShl16(VI a) { return _mm512_slli_epi32(a, 16); }
 LS_TARGET inline VF ICvtFloat(VI a) { return _mm512_cvtepi32_ps(a); }
@@ -74,6 +75,11 @@ LS_TARGET inline void IStore(unsigned char* p, VI v) { _mm512_storeu_si512(p, v)
 LS_TARGET inline void IStream(unsigned char* p, VI v) { _mm512_stream_si512(reinterpret_cast<__m512i*>(p), v); }
 
 LS_TARGET inline VI IAndNot(VI mask, VI b) { return _mm512_andnot_si512(mask, b); }
+// Colour bytes whose alpha byte is zero, with the alpha byte of stored: one
+// masked byte blend.
+LS_TARGET inline VI WithAlphaOf(VI colour, VI stored) {
+  return _mm512_mask_blend_epi8(0x8888888888888888ull, colour, stored);
+}
 LS_TARGET inline VI FAsInt(VF a) { return _mm512_castps_si512(a); }
 LS_TARGET inline VF IAsFloat(VI a) { return _mm512_castsi512_ps(a); }
 
@@ -88,27 +94,29 @@ LS_TARGET inline VI RepeatByte(VI stored) {
   return _mm512_shuffle_epi8(stored, _mm512_broadcast_i32x4(quarter));
 }
 
+#define LS_HAS_LOOKUPS 1
+
+// Sixteen bytes picked by the low four bits of each byte: one byte shuffle,
+// the table held in every 128-bit quarter.
+using Table16 = VI;
+LS_TARGET inline Table16 MakeTable16(const int8_t* entries) {
+  return _mm512_broadcast_i32x4(_mm_loadu_si128(reinterpret_cast<const __m128i*>(entries)));
+}
+LS_TARGET inline VI LookUp16(Table16 t, VI index) { return _mm512_shuffle_epi8(t, index); }
+
 // Eight 32-bit entries picked by the low three bits of each lane. The
 // permute reads four bits, so the table is held twice over.
 using Table8 = VI;
 LS_TARGET inline Table8 MakeTable8(const uint32_t* entries) {
   return _mm512_broadcast_i64x4(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(entries)));
 }
+LS_TARGET inline Table8 MakeTable8(const int32_t* entries) {
+  return _mm512_broadcast_i64x4(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(entries)));
+}
 LS_TARGET inline Table8 MakeTable8(const float* entries) {
   return _mm512_castps_si512(_mm512_broadcast_f32x8(_mm256_loadu_ps(entries)));
 }
 LS_TARGET inline VI LookUp8(Table8 t, VI index) { return _mm512_permutexvar_epi32(index, t); }
-
-// Thirty-two 32-bit entries picked by the low five bits of each lane: one
-// two-register permute.
-#define LS_HAS_LOOKUP32 1
-struct Table32 {
-  VI low, high;
-};
-LS_TARGET inline Table32 MakeTable32(const int32_t* entries) {
-  return {_mm512_loadu_si512(entries), _mm512_loadu_si512(entries + 16)};
-}
-LS_TARGET inline VI LookUp32(const Table32& t, VI index) { return _mm512_permutex2var_epi32(t.low, index, t.high); }
 
 // Sixteen RGBA float pixels, four per register, to one register per
 // channel and back. The transpose stays inside each 128-bit quarter, so
@@ -154,7 +162,7 @@ LS_TARGET inline void StoreFloatPixels(unsigned char* p, VF r, VF g, VF b, VF a,
 #include "render/row_kernels_simd.inc"
 
 #undef LS_TARGET
-#undef LS_HAS_LOOKUP32
+#undef LS_HAS_LOOKUPS
 
 }  // namespace
 

@@ -30,8 +30,8 @@ inline VI FAsInt(VF a) { return vreinterpretq_u32_f32(a); }
 inline VF FSet1(float v) { return vdupq_n_f32(v); }
 inline VF FAdd(VF a, VF b) { return vaddq_f32(a, b); }
 inline VF FMul(VF a, VF b) { return vmulq_f32(a, b); }
-inline VF FMulAddExactProduct(VF a, VF b, VF c) { return FAdd(FMul(a, b), c); }
-inline VF FDiv(VF a, VF b) { return vdivq_f32(a, b); }
+// a * b + c where a * b is exact, so fusing it rounds only where the sum does.
+inline VF FMulAddExactProduct(VF a, VF b, VF c) { return vfmaq_f32(c, a, b); }
 inline VF FMin(VF a, VF b) { return vbslq_f32(vcltq_f32(a, b), a, b); }
 inline VF FMax(VF a, VF b) { return vbslq_f32(vcgtq_f32(a, b), a, b); }
 inline VF FAnd(VF a, VF b) { return AsFloat(vandq_u32(FAsInt(a), FAsInt(b))); }
@@ -48,8 +48,6 @@ inline VI FCvtTrunc(VF a) { return vreinterpretq_u32_s32(vcvtq_s32_f32(a)); }
 inline VI ISet1(int32_t v) { return vdupq_n_u32(static_cast<uint32_t>(v)); }
 inline VI IAnd(VI a, VI b) { return vandq_u32(a, b); }
 inline VI IOr(VI a, VI b) { return vorrq_u32(a, b); }
-inline VI IShr8(VI a) { return vshrq_n_u32(a, 8); }
-inline VI IShr16(VI a) { return vshrq_n_u32(a, 16); }
 inline VI IShl8(VI a) { return vshlq_n_u32(a, 8); }
 inline VI IShl16(VI a) { return vshlq_n_u32(a, 16); }
 inline VF ICvtFloat(VI a) { return vcvtq_f32_s32(vreinterpretq_s32_u32(a)); }
@@ -60,14 +58,16 @@ inline void IStore(unsigned char* p, VI v) { vst1q_u8(p, vreinterpretq_u8_u32(v)
 inline void IStream(unsigned char* p, VI v) { IStore(p, v); }
 
 inline VI IAndNot(VI mask, VI b) { return vbicq_u32(b, mask); }
+// Colour bytes whose alpha byte is zero, with the alpha byte of stored: one
+// bit select.
+inline VI WithAlphaOf(VI colour, VI stored) { return vbslq_u32(vdupq_n_u32(0xFF000000u), stored, colour); }
 inline VF IAsFloat(VI a) { return AsFloat(a); }
 inline void FStore(float* p, VF v) { vst1q_f32(p, v); }
 
-inline VI IAdd(VI a, VI b) { return vaddq_u32(a, b); }
 // Signed, as SSE2's: all ones where a > b.
 inline VI ICmpGT(VI a, VI b) { return vcgtq_s32(vreinterpretq_s32_u32(a), vreinterpretq_s32_u32(b)); }
-// acc - 1 in the lanes where a > b: a comparison answers -1 where true.
-inline VI IDecrementWhereGreater(VI acc, VI a, VI b) { return IAdd(acc, ICmpGT(a, b)); }
+// acc + 1 in the lanes where a > b: a comparison answers -1 where true.
+inline VI IIncrementWhereGreater(VI acc, VI a, VI b) { return vsubq_u32(acc, ICmpGT(a, b)); }
 
 // Bytes to 16-bit lanes and back, saturating as SSE2's pack does.
 inline uint8x16_t AsBytes(VI a) { return vreinterpretq_u8_u32(a); }
@@ -84,6 +84,14 @@ inline VI I16Mul(VI a, VI b) {
   return vreinterpretq_u32_u16(vmulq_u16(vreinterpretq_u16_u32(a), vreinterpretq_u16_u32(b)));
 }
 inline VI I16Shr8(VI a) { return vreinterpretq_u32_u16(vshrq_n_u16(vreinterpretq_u16_u32(a), 8)); }
+// The high 16 bits of each unsigned 16-bit product: both halves widened,
+// multiplied and their high halves taken back.
+inline VI I16MulHigh(VI a, VI b) {
+  const uint16x8_t x = vreinterpretq_u16_u32(a), y = vreinterpretq_u16_u32(b);
+  const uint32x4_t low = vmull_u16(vget_low_u16(x), vget_low_u16(y));
+  const uint32x4_t high = vmull_high_u16(x, y);
+  return vreinterpretq_u32_u16(vuzp2q_u16(vreinterpretq_u16_u32(low), vreinterpretq_u16_u32(high)));
+}
 
 // Byte Channel of each pixel, repeated in the low three bytes of its lane
 // (b * 0x010101), by one table lookup; an index past the register clears
@@ -96,20 +104,25 @@ inline VI RepeatByte(VI stored) {
   return vreinterpretq_u32_u8(vqtbl1q_u8(AsBytes(stored), vld1q_u8(pattern)));
 }
 
+
+#define LS_HAS_LOOKUPS 1
+
+// Sixteen bytes picked by each byte: one table lookup (an index past the
+// table gives 0).
+using Table16 = uint8x16_t;
+inline Table16 MakeTable16(const int8_t* entries) { return vld1q_u8(reinterpret_cast<const uint8_t*>(entries)); }
+inline VI LookUp16(Table16 t, VI index) { return vreinterpretq_u32_u8(vqtbl1q_u8(t, AsBytes(index))); }
+
 // Eight 32-bit entries picked by the low three bits of each lane: a lookup
 // of the entry's four bytes in a two-register table.
 using Table8 = uint8x16x2_t;
-inline Table8 MakeTable8(const uint32_t* entries) {
-  const uint8_t* bytes = reinterpret_cast<const uint8_t*>(entries);
-  return {{vld1q_u8(bytes), vld1q_u8(bytes + 16)}};
-}
-inline Table8 MakeTable8(const float* entries) {
-  const uint8_t* bytes = reinterpret_cast<const uint8_t*>(entries);
+inline Table8 MakeTable8(const void* entries) {
+  const uint8_t* bytes = static_cast<const uint8_t*>(entries);
   return {{vld1q_u8(bytes), vld1q_u8(bytes + 16)}};
 }
 inline VI LookUp8(const Table8& t, VI index) {
-  const VI firstByte = vshlq_n_u32(vandq_u32(index, vdupq_n_u32(7)), 2);
-  const VI byteIndex = vaddq_u32(vmulq_u32(firstByte, vdupq_n_u32(0x01010101u)), vdupq_n_u32(0x03020100u));
+  // Entry i's bytes are 4i to 4i + 3: one multiply-add makes all four.
+  const VI byteIndex = vmlaq_u32(vdupq_n_u32(0x03020100u), vandq_u32(index, vdupq_n_u32(7)), vdupq_n_u32(0x04040404u));
   return vreinterpretq_u32_u8(vqtbl2q_u8(t, AsBytes(byteIndex)));
 }
 
@@ -131,6 +144,7 @@ inline void StoreFloatPixels(unsigned char* p, VF r, VF g, VF b, VF a, bool) {
 #include "render/row_kernels_simd.inc"
 
 #undef LS_TARGET
+#undef LS_HAS_LOOKUPS
 
 }  // namespace
 

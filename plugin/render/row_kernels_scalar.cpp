@@ -67,36 +67,59 @@ int32_t FloatBits(float f) {
   return bits;
 }
 
+// The cell of a luma as the kernels find it: the product rounds as theirs.
+int CellOf(int32_t lumaBits) {
+  float luma;
+  std::memcpy(&luma, &lumaBits, sizeof luma);
+  return static_cast<int>(luma * kFalseColorCellScale);
+}
+
 }  // namespace
 
 void FalseColorEdgeBits(int32_t bits[kFalseColorEdges]) {
-  const float atOrAbove[] = {color::kPurpleBelow, color::kBlueBelow, color::kGreenFrom, color::kPinkFrom};
-  const float above[] = {color::kGreenTo, color::kPinkTo, color::kRedAbove};
-  for (int i = 0; i < 4; ++i) bits[i] = FloatBits(atOrAbove[i]) - 1;
-  for (int i = 0; i < 3; ++i) bits[4 + i] = FloatBits(above[i]);
+  // Each band edge, lowest first, and whether a luma exactly at it already
+  // lies above it (the band above includes it).
+  struct Edge {
+    float at;
+    bool equalIsAbove;
+  };
+  const Edge edges[kFalseColorEdges] = {
+      {color::kPurpleBelow, true}, {color::kBlueBelow, true}, {color::kGreenFrom, true}, {color::kGreenTo, false},
+      {color::kPinkFrom, true},    {color::kPinkTo, false},   {color::kRedAbove, false},
+  };
+  for (int i = 0; i < kFalseColorEdges; ++i) bits[i] = FloatBits(edges[i].at) - (edges[i].equalIsAbove ? 1 : 0);
 }
 
 bool MakeFalseColorCells(FalseColorCells& cells) {
   int32_t edges[kFalseColorEdges];
   FalseColorEdgeBits(edges);
-  for (int cell = 0; cell < kFalseColorCells; ++cell) {
-    const int32_t low = FloatBits(static_cast<float>(cell) / kFalseColorCells);
-    const int32_t high = cell + 1 < kFalseColorCells ? FloatBits(static_cast<float>(cell + 1) / kFalseColorCells)
-                                                     : std::numeric_limits<int32_t>::max();
-    int below = 0, inside = 0;
-    cells.edgeBits[cell] = std::numeric_limits<int32_t>::max();
-    for (int32_t edge : edges) {
-      if (edge < low) {
-        ++below;
-      } else if (edge < high) {
-        ++inside;
-        cells.edgeBits[cell] = edge;
-      }
-    }
-    cells.minusBase[cell] = -below;
-    if (inside > 1) return false;
+  // An edge's last luma below it has the bits it must exceed, its first
+  // luma above it those plus one. Cells past the cell of the last below lie
+  // wholly above the edge, cells before the cell of the first above wholly
+  // below; only a cell holding both must compare.
+  int lastBelowCell[kFalseColorEdges], firstAboveCell[kFalseColorEdges];
+  int comparedEdge[8] = {-1, -1, -1, -1, -1, -1, -1, -1};  // by a cell's low three bits
+  for (int i = 0; i < kFalseColorEdges; ++i) {
+    lastBelowCell[i] = CellOf(edges[i]);
+    firstAboveCell[i] = CellOf(edges[i] + 1);
+    if (lastBelowCell[i] != firstAboveCell[i]) continue;
+    int& compared = comparedEdge[lastBelowCell[i] & 7];
+    if (compared >= 0 || lastBelowCell[i] >= kFalseColorCells) return false;
+    compared = i;
   }
-  return true;
+  for (int j = 0; j < 8; ++j)
+    cells.edgeBits[j] = comparedEdge[j] >= 0 ? edges[comparedEdge[j]] : std::numeric_limits<int32_t>::max();
+  for (int cell = 0; cell < kFalseColorCells; ++cell) {
+    int below = 0;
+    for (int i = 0; i < kFalseColorEdges; ++i) below += cell > lastBelowCell[i];
+    // The compared edge passed by the whole cell is counted once already.
+    const int compared = comparedEdge[cell & 7];
+    if (compared >= 0 && cell > lastBelowCell[compared]) --below;
+    cells.base[cell] = static_cast<int8_t>(below);
+  }
+  // The byte lookup gives entry 0 in the rest of each lane, which must add
+  // nothing to the bucket.
+  return cells.base[0] == 0;
 }
 
 const KernelSet& ScalarKernels() {

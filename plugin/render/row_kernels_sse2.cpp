@@ -1,5 +1,7 @@
 // The row kernels at SSE2 width: four 32-bit lanes. SSE2 is part of every
-// x86-64 processor, so this is the baseline vector width.
+// x86-64 processor, so this is the baseline vector width. It has no byte
+// shuffle and no lane permute, so bytes are taken apart with shifts and
+// masks, and false colour builds its colour from comparisons.
 
 #include <emmintrin.h>
 
@@ -39,16 +41,14 @@ inline void FStore(float* p, VF v) { _mm_storeu_ps(p, v); }
 inline VI ISet1(int32_t v) { return _mm_set1_epi32(v); }
 inline VI IAnd(VI a, VI b) { return _mm_and_si128(a, b); }
 inline VI IOr(VI a, VI b) { return _mm_or_si128(a, b); }
-inline VI IAdd(VI a, VI b) { return _mm_add_epi32(a, b); }
 inline VI ICmpGT(VI a, VI b) { return _mm_cmpgt_epi32(a, b); }
-// acc - 1 in the lanes where a > b: a comparison answers -1 where true.
-inline VI IDecrementWhereGreater(VI acc, VI a, VI b) { return IAdd(acc, ICmpGT(a, b)); }
 inline VI IWidenLow(VI a) { return _mm_unpacklo_epi8(a, _mm_setzero_si128()); }
 inline VI IWidenHigh(VI a) { return _mm_unpackhi_epi8(a, _mm_setzero_si128()); }
 inline VI INarrow(VI low, VI high) { return _mm_packus_epi16(low, high); }
 inline VI I16Add(VI a, VI b) { return _mm_add_epi16(a, b); }
 inline VI I16Mul(VI a, VI b) { return _mm_mullo_epi16(a, b); }
 inline VI I16Shr8(VI a) { return _mm_srli_epi16(a, 8); }
+inline VI I16MulHigh(VI a, VI b) { return _mm_mulhi_epu16(a, b); }
 inline VI IShl8(VI a) { return _mm_slli_epi32(a, 8); }
 inline VI IShl16(VI a) { return _mm_slli_epi32(a, 16); }
 inline VF ICvtFloat(VI a) { return _mm_cvtepi32_ps(a); }
@@ -57,38 +57,25 @@ inline void IStore(unsigned char* p, VI v) { _mm_storeu_si128(reinterpret_cast<_
 inline void IStream(unsigned char* p, VI v) { _mm_stream_si128(reinterpret_cast<__m128i*>(p), v); }
 
 inline VI IAndNot(VI mask, VI b) { return _mm_andnot_si128(mask, b); }
+// Colour bytes whose alpha byte is zero, with the alpha byte of stored.
+inline VI WithAlphaOf(VI colour, VI stored) {
+  return _mm_or_si128(colour, _mm_and_si128(stored, _mm_set1_epi32(static_cast<int32_t>(0xFF000000u))));
+}
 inline VI FAsInt(VF a) { return _mm_castps_si128(a); }
-inline VF IAsFloat(VI a) { return _mm_castsi128_ps(a); }
 
-// Byte Channel of each pixel, repeated in the low three bytes of its lane:
-// b * 0x010101. SSE2 has no byte shuffle, so shifts put the copies in place.
+// Byte Channel of each pixel repeated in three bytes, b * 0x010101, as a
+// float: that product is below 2^24, so multiplying the byte as a float is
+// exact and cheaper than putting the copies in place with shifts.
 template <int Channel>
-inline VI RepeatByte(VI stored) {
-  const VI b = _mm_and_si128(_mm_srli_epi32(stored, 8 * Channel), _mm_set1_epi32(0xFF));
-  return _mm_or_si128(_mm_or_si128(b, _mm_slli_epi32(b, 8)), _mm_slli_epi32(b, 16));
+inline VF RepeatedByteAsFloat(VI stored) {
+  const VI b = _mm_and_si128(Channel == 0 ? stored : _mm_srli_epi32(stored, 8 * Channel), _mm_set1_epi32(0xFF));
+  return _mm_mul_ps(ICvtFloat(b), _mm_set1_ps(0x010101));
 }
 
-// Eight 32-bit entries picked by the low three bits of each lane. SSE2 has
-// no lane permute, so each entry is compared in turn.
-struct Table8 {
-  VI entries[8];
-};
-inline Table8 MakeTable8(const uint32_t* entries) {
-  Table8 t;
-  for (int i = 0; i < 8; ++i) t.entries[i] = _mm_set1_epi32(static_cast<int32_t>(entries[i]));
-  return t;
-}
-inline Table8 MakeTable8(const float* entries) {
-  Table8 t;
-  for (int i = 0; i < 8; ++i) t.entries[i] = _mm_castps_si128(_mm_set1_ps(entries[i]));
-  return t;
-}
-inline VI LookUp8(const Table8& t, VI index) {
-  const VI slot = _mm_and_si128(index, _mm_set1_epi32(7));
-  VI picked = _mm_setzero_si128();
-  for (int i = 0; i < 8; ++i)
-    picked = _mm_or_si128(picked, _mm_and_si128(_mm_cmpeq_epi32(slot, _mm_set1_epi32(i)), t.entries[i]));
-  return picked;
+// A lane value below 256 in each of the lane's low three bytes: times 257
+// in the low 16 bits, then the third copy.
+inline VI RepeatLowByte(VI value) {
+  return _mm_or_si128(_mm_mullo_epi16(value, _mm_set1_epi32(0x101)), _mm_slli_epi32(value, 16));
 }
 
 // Four RGBA float pixels to one register per channel and back. Shuffles

@@ -60,6 +60,7 @@ TEST(CommandLine, HelpAndVersionAreRecognisedEverywhere) {
   EXPECT_EQ(Parse<HelpCommand>({"render", "--help"}).topic, "render");
   Parse<VersionCommand>({"--version"});
   EXPECT_NE(HelpText("render").find("NAME=T:V"), std::string::npos);
+  EXPECT_NE(HelpText("render").find("NAME@TIME=VALUE"), std::string::npos);
   EXPECT_NE(HelpText("").find("describe"), std::string::npos);
 }
 
@@ -76,27 +77,24 @@ TEST(CommandLine, RefusedWordsAreNamedInTheMessage) {
   EXPECT_NE(UsageMessage({"render", "--quiet=1", "a", "b"}).find("takes no value"), std::string::npos);
 }
 
-TEST(ParameterSettings, SingleValuesStayTextUntilTheTypeIsKnown) {
+TEST(ParameterSettings, ValuesStayTextUntilTheTypeIsKnown) {
   const ParameterSetting s = ParseParameterSetting("CropOpacity=0.5");
   EXPECT_EQ(s.name, "CropOpacity");
   EXPECT_EQ(s.value, "0.5");
-  EXPECT_FALSE(s.isAnimated());
+  EXPECT_FALSE(s.isKey());
   // Only the first '=' splits: a value may not contain one, but the name
-  // must not swallow it either.
+  // must not swallow it either. ':' and ',' may belong to a string.
   EXPECT_EQ(ParseParameterSetting("A=b=c").value, "b=c");
-}
-
-TEST(ParameterSettings, KeyframesAreSortedByTime) {
-  const ParameterSetting s = ParseParameterSetting("CropOpacity=10:1,-2:0.25,0:0");
-  ASSERT_EQ(s.keyframes.size(), 3u);
-  EXPECT_EQ(s.keyframes[0].time, -2.0);
-  EXPECT_EQ(s.keyframes[0].value, 0.25);
-  EXPECT_EQ(s.keyframes[2].time, 10.0);
-  EXPECT_EQ(s.keyframes[2].value, 1.0);
+  EXPECT_EQ(ParseParameterSetting("Note=1:x,,").value, "1:x,,");
+  EXPECT_EQ(ParseParameterSetting("Note=").value, "");
+  const ParameterSetting key = ParseParameterSetting("Centre@-12.5=3,4");
+  EXPECT_EQ(key.name, "Centre");
+  EXPECT_EQ(key.time, -12.5);
+  EXPECT_EQ(key.value, "3,4");
 }
 
 TEST(ParameterSettings, MalformedSettingsAreRefused) {
-  for (const char* word : {"NoEquals", "=1", "Name=", "Op=1:", "Op=:1", "Op=1:x", "Op=1:0,1:1", "Op=0:1,", "Op=0:1,,2:3"})
+  for (const char* word : {"NoEquals", "=1", "@3=1", "Op@=1", "Op@x=1", "Op@1:2=3"})
     EXPECT_THROW(ParseParameterSetting(word), UsageError) << word;
 }
 

@@ -12,6 +12,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "temp_folder.h"
+
 extern char** environ;
 
 namespace lenstrove::cli::testing {
@@ -24,11 +26,26 @@ std::string ReadAll(const std::string& path) {
   return text.str();
 }
 
-std::vector<std::string> Environment(const std::string& pluginPath) {
+std::string NameOf(const std::string& entry) { return entry.substr(0, entry.find('=')); }
+
+std::vector<std::string> Environment(const std::string& pluginPath, const std::vector<std::string>& extra) {
+  // The scan cache of every command this test process runs, so that tests
+  // neither write into the user's own cache nor depend on what it holds.
+  static const TempFolder cache;
+  std::vector<std::string> added = extra;
+  if (!pluginPath.empty()) added.push_back("OFX_PLUGIN_PATH=" + pluginPath);
+  const auto sets = [&](const std::string& name) {
+    for (const std::string& entry : added)
+      if (NameOf(entry) == name) return true;
+    return false;
+  };
+  if (!sets("XDG_CACHE_HOME")) added.push_back("XDG_CACHE_HOME=" + cache.path());
   std::vector<std::string> env;
-  for (char** e = environ; *e != nullptr; ++e)
-    if (std::strncmp(*e, "OFX_PLUGIN_PATH=", 16) != 0) env.emplace_back(*e);
-  if (!pluginPath.empty()) env.push_back("OFX_PLUGIN_PATH=" + pluginPath);
+  for (char** e = environ; *e != nullptr; ++e) {
+    const std::string entry = *e;
+    if (NameOf(entry) != "OFX_PLUGIN_PATH" && !sets(NameOf(entry))) env.push_back(entry);
+  }
+  env.insert(env.end(), added.begin(), added.end());
   return env;
 }
 
@@ -42,7 +59,8 @@ std::vector<char*> Pointers(std::vector<std::string>& words) {
 }  // namespace
 
 // Without a shell, so no word is ever re-split or expanded.
-CommandResult RunLenstrove(const std::vector<std::string>& args, const std::string& pluginPath) {
+CommandResult RunLenstrove(const std::vector<std::string>& args, const std::string& pluginPath,
+                           const std::vector<std::string>& environment) {
   char outName[] = "/tmp/lenstrove-out-XXXXXX";
   char errName[] = "/tmp/lenstrove-err-XXXXXX";
   const int outFd = ::mkstemp(outName);
@@ -55,7 +73,7 @@ CommandResult RunLenstrove(const std::vector<std::string>& args, const std::stri
 
   std::vector<std::string> argv = {LENSTROVE_COMMAND};
   argv.insert(argv.end(), args.begin(), args.end());
-  std::vector<std::string> env = Environment(pluginPath);
+  std::vector<std::string> env = Environment(pluginPath, environment);
   std::vector<char*> argvPointers = Pointers(argv), envPointers = Pointers(env);
 
   CommandResult result;

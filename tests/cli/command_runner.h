@@ -15,8 +15,12 @@ struct CommandResult {
   long maxResidentKilobytes = 0;  // the program's peak memory
 };
 
-// `pluginPath` becomes OFX_PLUGIN_PATH for the run (empty: unset).
-CommandResult RunLenstrove(const std::vector<std::string>& args, const std::string& pluginPath = "");
+// `pluginPath` becomes OFX_PLUGIN_PATH for the run (empty: unset);
+// `environment` adds NAME=VALUE entries over the test's own. The plug-in
+// scan cache is kept in a folder of the test process's own unless
+// XDG_CACHE_HOME is given.
+CommandResult RunLenstrove(const std::vector<std::string>& args, const std::string& pluginPath = "",
+                           const std::vector<std::string>& environment = {});
 // `lenstrove render -q ARGS...`.
 CommandResult RunQuietRender(std::vector<std::string> args);
 // The same with files limited to `bytes` (as ulimit -f does): a stand-in

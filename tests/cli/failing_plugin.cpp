@@ -1,9 +1,16 @@
-// A minimal filter plug-in for the command's tests: it describes itself
-// like any filter, then answers kOfxStatFailed to every render, so the test
-// can check how the command reports a plug-in that answers an error.
+// Minimal filter plug-ins for the command's tests: they describe themselves
+// like any filter, then org.lenstrove.tests.AlwaysFails answers
+// kOfxStatFailed to every render, so the test can check how the command
+// reports a plug-in that answers an error, and
+// org.lenstrove.tests.CrashesRendering writes to an unmapped address in
+// every render, so it can check what a crash leaves behind;
+// org.lenstrove.tests.ThrowsOutOfDescribe lets a C++ exception out of its
+// describe action, through the C interface, which the host must survive.
 
+#include <cstdint>
 #include <cstring>
 #include <initializer_list>
+#include <stdexcept>
 
 #include "ofx/ofxCore.h"
 #include "ofx/ofxImageEffect.h"
@@ -50,18 +57,38 @@ OfxStatus DescribeInContext(const void* handle) {
   return kOfxStatOK;
 }
 
+// An address no process maps, read through a volatile pointer so that no
+// compiler can see it and turn the write into a trap instruction; not null,
+// so that a sanitizer's null check does not turn the crash into an exit
+// status.
+int* volatile gNowhere = reinterpret_cast<int*>(std::uintptr_t{64});
+
+template <bool kCrash>
 OfxStatus MainEntry(const char* action, const void* handle, OfxPropertySetHandle, OfxPropertySetHandle) {
   if (std::strcmp(action, kOfxActionDescribe) == 0) return Describe(handle);
   if (std::strcmp(action, kOfxImageEffectActionDescribeInContext) == 0) return DescribeInContext(handle);
-  if (std::strcmp(action, kOfxImageEffectActionRender) == 0) return kOfxStatFailed;
+  if (std::strcmp(action, kOfxImageEffectActionRender) == 0) {
+    if (kCrash) *gNowhere = 1;
+    return kOfxStatFailed;
+  }
   return kOfxStatReplyDefault;
 }
 
-OfxPlugin gPlugin = {kOfxImageEffectPluginApi, 1, "org.lenstrove.tests.AlwaysFails", 2, 5, SetHost, MainEntry};
+OfxStatus ThrowingEntry(const char* action, const void*, OfxPropertySetHandle, OfxPropertySetHandle) {
+  if (std::strcmp(action, kOfxActionDescribe) == 0) throw std::runtime_error("no description today");
+  return kOfxStatReplyDefault;
+}
+
+OfxPlugin gPlugins[] = {
+    {kOfxImageEffectPluginApi, 1, "org.lenstrove.tests.AlwaysFails", 2, 5, SetHost, MainEntry<false>},
+    {kOfxImageEffectPluginApi, 1, "org.lenstrove.tests.CrashesRendering", 1, 0, SetHost, MainEntry<true>},
+    {kOfxImageEffectPluginApi, 1, "org.lenstrove.tests.ThrowsOutOfDescribe", 1, 0, SetHost, ThrowingEntry},
+};
+constexpr int kPluginCount = sizeof gPlugins / sizeof gPlugins[0];
 
 }  // namespace
 
 extern "C" {
-OfxExport int OfxGetNumberOfPlugins(void) { return 1; }
-OfxExport OfxPlugin* OfxGetPlugin(int nth) { return nth == 0 ? &gPlugin : nullptr; }
+OfxExport int OfxGetNumberOfPlugins(void) { return kPluginCount; }
+OfxExport OfxPlugin* OfxGetPlugin(int nth) { return nth >= 0 && nth < kPluginCount ? &gPlugins[nth] : nullptr; }
 }

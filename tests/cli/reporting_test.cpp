@@ -54,11 +54,23 @@ TEST(Describe, ParametersAreListedInHostOrderWithDefaultsAndRanges) {
   d.contexts = {"filter", "general"};
   d.depths = {"byte", "float"};
   d.clips = {{"Output", {"RGBA"}, false}, {"Source", {"RGBA", "Alpha"}, true}};
-  d.parameters = {
-      {"Grp", ParameterType::Group, "", "Group", "", {}, {}, {}, false},
-      {"On", ParameterType::Boolean, "", "Switch", "Grp", 1.0, {}, {}, false},
-      {"Amount", ParameterType::Double, "", "Amount", "Grp", 0.25, 0.0, 1.0, true},
+  const auto param = [](const char* name, ParameterType type, const char* label, const char* parent, bool animates,
+                         std::vector<double> defaults = {}, std::vector<double> minimum = {},
+                         std::vector<double> maximum = {}) {
+    ParameterInfo p;
+    p.name = name;
+    p.type = type;
+    p.label = label;
+    p.parent = parent;
+    p.animates = animates;
+    p.defaults = defaults;
+    p.minimum = minimum;
+    p.maximum = maximum;
+    return p;
   };
+  d.parameters = {param("Grp", ParameterType::Group, "Group", "", false),
+                  param("On", ParameterType::Boolean, "Switch", "Grp", false, {1.0}),
+                  param("Amount", ParameterType::Double, "Amount", "Grp", true, {0.25}, {0.0}, {1.0})};
   const std::string text = FormatDescription(d);
   EXPECT_NE(text.find("2 parameters in 1 group:\n"), std::string::npos);
   EXPECT_NE(text.find("contexts    filter, general\n"), std::string::npos);
