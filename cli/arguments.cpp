@@ -160,6 +160,8 @@ std::vector<OptionRule> RenderRules(RenderCommand& c) {
       {"", "--display", true, [&c](const std::string& v) { c.colour.display = v; }},
       {"", "--view", true, [&c](const std::string& v) { c.colour.view = v; }},
       {"", "--to", true, [&c](const std::string& v) { c.colour.outputSpace = v; }},
+      {"", "--audio", true, [&c](const std::string& v) { c.movie.audio = ParseAudioChoice(v); }},
+      {"", "--fit", true, [&c](const std::string& v) { c.fit = ParsePictureSize(v); }},
   };
 }
 
@@ -325,6 +327,26 @@ std::int64_t ParseBitrate(const std::string& text) {
   if (!value || *value * scale < 1000 || *value * scale > 1e12)
     throw UsageError("bit rate '" + text + "' is not bits per second such as 50M or 800k");
   return static_cast<std::int64_t>(*value * scale);
+}
+
+AudioChoice ParseAudioChoice(const std::string& text) {
+  if (text == "auto") return AudioChoice::Auto;
+  if (text == "copy") return AudioChoice::Copy;
+  if (text == "encode") return AudioChoice::Encode;
+  if (text == "none") return AudioChoice::None;
+  throw UsageError("option '--audio' takes copy, encode or none, not '" + text + "'");
+}
+
+PictureSize ParsePictureSize(const std::string& text) {
+  const std::size_t x = text.find('x');
+  const std::string width = text.substr(0, x), height = x == std::string::npos ? "" : text.substr(x + 1);
+  const auto digits = [](const std::string& word) {
+    return !word.empty() && word.size() <= 9 &&
+           std::all_of(word.begin(), word.end(), [](unsigned char c) { return std::isdigit(c); });
+  };
+  if (!digits(width) || !digits(height))
+    throw UsageError("option '--fit' needs a size WxH such as 1280x720, not '" + text + "'");
+  return {std::stoll(width), std::stoll(height)};
 }
 
 Command ParseCommandLine(const std::vector<std::string>& words) {

@@ -57,6 +57,12 @@ struct FrameRate {
   int denominator;
 };
 
+// What becomes of a source movie's audio streams in an output movie: Auto
+// copies what the container can hold untouched and encodes the rest to
+// the container's usual codec; Copy refuses what it cannot copy; Encode
+// encodes every stream; None leaves the audio out.
+enum class AudioChoice { Auto, Copy, Encode, None };
+
 // How a movie output is encoded, and how fast an image sequence plays when
 // it becomes a movie.
 struct MovieOptions {
@@ -64,6 +70,13 @@ struct MovieOptions {
   std::optional<double> quality;
   std::optional<std::int64_t> bitrate;  // bits per second
   std::optional<FrameRate> fps;
+  AudioChoice audio = AudioChoice::Auto;
+};
+
+// A picture size in pixels, as --fit WxH gives the box to fit into.
+struct PictureSize {
+  std::int64_t width = 0;
+  std::int64_t height = 0;
 };
 
 // Colour management: off unless an input colour space is named.
@@ -99,6 +112,10 @@ struct RenderCommand {
   bool skipExisting = false;  // resume: frames whose output exists are done
   MovieOptions movie;
   ColourOptions colour;
+  // --fit: the picture is scaled to fit inside this box before the
+  // plug-in sees it. Whether the box is usable (not empty, within
+  // --max-pixels) is checked when the render starts.
+  std::optional<PictureSize> fit;
 };
 
 // Hands a render to a farm manager as one task per chunk of frames.
@@ -143,6 +160,10 @@ ChunkChoice ParseChunk(const std::string& text);
 FrameRate ParseFrameRate(const std::string& text);
 // "50000000", "50M", "800k".
 std::int64_t ParseBitrate(const std::string& text);
+// "copy", "encode", "none" (or "auto").
+AudioChoice ParseAudioChoice(const std::string& text);
+// "1280x720": two whole numbers of pixels, zero allowed here.
+PictureSize ParsePictureSize(const std::string& text);
 
 // The help text for a subcommand, or the overview for an empty or unknown
 // topic.

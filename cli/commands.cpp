@@ -7,6 +7,7 @@
 
 #include "demo.h"
 #include "farm/chunks.h"
+#include "image_fit.h"
 #include "movie/movie_render.h"
 #include "render_job.h"
 #include "text.h"
@@ -125,6 +126,7 @@ void RunDescribe(const DescribeCommand& command, std::ostream& out) {
 }
 
 void RunRender(const RenderCommand& command) {
+  if (command.fit) CheckFitBox(*command.fit, command.pixelLimit);
   const std::unique_ptr<color::ColourPipeline> colour = color::ColourPipeline::Create(command.colour);
   if (movie::InvolvesMovie(command)) {
     // A movie is written whole, in one go: a chunk of it, or resuming it,
@@ -149,6 +151,7 @@ void RunRender(const RenderCommand& command) {
   plan.jobs = command.jobs;
   plan.pixelLimit = command.pixelLimit;
   plan.colour = colour.get();
+  plan.fit = command.fit;
   if (!plan.tasks.empty()) {
     const PixelDepth depth = ChooseDepth(
         plan.depth, ReadImageInfo(plan.tasks.front().input, plan.pixelLimit).naturalDepth(), plugin->description());

@@ -42,8 +42,8 @@ libraries: movie to movie, movie to sequence or still, sequence to movie.
 A movie's frames are numbered from 0 (frame 0 is the first picture, at the
 start timecode); that number is the render time and a sequence's number.
 The output keeps the frame rate, time base, pixel aspect, colour tags and
-start timecode (moved on by the first frame of --frames), and the audio
-streams are copied untouched.
+start timecode (moved on by the first frame of --frames), and every audio
+stream, copied untouched where the container can hold it (see --audio).
 
 Parameters (see 'lenstrove describe' for names, types and ranges):
   NAME=VALUE           set a parameter; values outside its range are
@@ -72,7 +72,8 @@ Options:
                        files, float for 16-bit, half and float files)
   -t, --tiles N        split each frame into N render windows (default 1)
   -j, --jobs N         frames rendered at once, one plug-in instance each
-                       (default: the number of processor cores)
+                       (default: the number of processor cores); for movies
+                       also the decoder's and the encoder's threads
   -q, --quiet          no progress bar (there is none unless standard error
                        is a terminal)
       --max-pixels N   refuse larger images (default 100000000)
@@ -86,6 +87,11 @@ Options:
       --skip-existing  leave out frames whose output file exists: outputs
                        appear only when complete, so a rerun renders just
                        what is missing
+      --fit WxH        scale the picture to fit inside W x H pixels before
+                       the plug-in runs (so the aids are drawn at that size),
+                       keeping its display aspect (pixel aspect counted);
+                       square pixels out, even sizes where the codec needs
+                       them; for movies, sequences and stills
 
 Everything else the input holds is kept: its display and data windows,
 channels beyond RGBA, other parts and every attribute, as far as the output
@@ -106,6 +112,14 @@ Movie output:
       --bitrate R      bits per second: 50M, 800k, ...
       --fps F          rate of a sequence made into a movie: 24, 25,
                        23.976, 24000/1001 (default 24)
+      --audio A        the source movie's audio streams: copy (untouched;
+                       fails when the container cannot hold them), encode
+                       (to the container's usual codec: AAC for .mp4, PCM
+                       for .mov, .mxf and .mkv), or none (left out). Default:
+                       copied where the container can hold them, else
+                       encoded, with a note. Every stream keeps its sample
+                       rate and channels; with --frames the audio is cut to
+                       the same span (to the sample when encoded)
 
 Colour management (off unless --colorspace is given; $OCIO or built-in
 spaces: linear, sRGB, Rec709):
@@ -126,6 +140,7 @@ Examples:
       Centre@48=200,540 Tint=1,0.9,0.8 Mode=Gaussian Label="Shot 12: take 3"
   lenstrove render clip.mov framed.mov --codec prores_hq GuideThirds=on
   lenstrove render -f 100-147 clip.mp4 frames.####.png Crop239=on
+  lenstrove render cam.mov review.mp4 --fit 1280x720 GuideThirds=on Crop239=on
   lenstrove render --fps 23.976 shot.####.exr review.mp4 --colorspace linear \
       --to display --codec h264 --quality 18 FalseColorMode=on
 )";

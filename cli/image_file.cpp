@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <stdexcept>
@@ -41,6 +42,8 @@ ImageFileInfo InfoFromHeader(const std::string& path, const OpenedInput& input, 
   info.channels = header.nchannels;
   info.storage = header.format;
   info.formatName = input.reader->format_name();
+  const float aspect = header.get_float_attribute("PixelAspectRatio", 1.0f);
+  if (std::isfinite(aspect) && aspect > 0.0f) info.pixelAspect = aspect;
   return info;
 }
 

@@ -72,6 +72,7 @@ struct ImageFileInfo {
   int channels = 0;
   OIIO::TypeDesc storage;  // the type of the file's samples
   std::string formatName;  // "png", "openexr", ...
+  double pixelAspect = 1.0;  // a pixel's width over its height
   bool hasAlpha() const { return channels == 2 || channels >= 4; }
   // 8-bit files render at byte depth; 16-bit, half and float files at float.
   PixelDepth naturalDepth() const;

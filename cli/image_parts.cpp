@@ -221,17 +221,6 @@ std::string JoinNames(const std::vector<std::string>& names) {
   return text;
 }
 
-void SetWindows(OIIO::ImageSpec& header, const PixelWindow& data, const PixelWindow& display) {
-  header.x = data.x;
-  header.y = data.y;
-  header.width = data.width;
-  header.height = data.height;
-  header.full_x = display.x;
-  header.full_y = display.y;
-  header.full_width = display.width;
-  header.full_height = display.height;
-}
-
 // The attributes every written part carries, whatever its channels.
 void CarryAttributes(OIIO::ImageSpec& header, const std::string& inputFormat, const FormatAbilities& format,
                      const FileWriteRequest& request) {
@@ -441,6 +430,17 @@ void WarnAboutLostAttributes(const std::string& path, const ImageFile& file, int
 }
 
 }  // namespace
+
+void SetWindows(OIIO::ImageSpec& header, const PixelWindow& data, const PixelWindow& display) {
+  header.x = data.x;
+  header.y = data.y;
+  header.width = data.width;
+  header.height = data.height;
+  header.full_x = display.x;
+  header.full_y = display.y;
+  header.full_width = display.width;
+  header.full_height = display.height;
+}
 
 std::string ImagePart::name() const {
   const std::string name = header.get_string_attribute("oiio:subimagename");

@@ -57,6 +57,10 @@ struct ImageFile {
 // a part name the file does not have. pixelLimit bounds all parts together.
 ImageFile ReadImageFile(const std::string& path, std::int64_t pixelLimit, const std::string& partName = "");
 
+// Sets a header's data window (x, y, width, height) and display window
+// (full_x, ...).
+void SetWindows(OIIO::ImageSpec& header, const PixelWindow& data, const PixelWindow& display);
+
 // The window the rendered picture covers: the data window grown to cover
 // the display window, so aids drawn on the frame are never cut off.
 PixelWindow RenderedWindow(const ImagePart& part);

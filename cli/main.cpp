@@ -2,6 +2,7 @@
 // the work to the subcommand and turns every failure into one line on
 // standard error and a non-zero exit status.
 
+#include <csignal>
 #include <exception>
 #include <iostream>
 #include <new>
@@ -45,6 +46,10 @@ void Dispatch(const Command& command) {
 
 int main(int argc, char** argv) {
   RemoveUnfinishedFilesOnSignal();
+  // A file that reaches the size limit (ulimit -f, a farm's quota) makes
+  // the write fail, which is reported like a full disk, rather than the
+  // signal ending the program with a half-written temporary file.
+  std::signal(SIGXFSZ, SIG_IGN);
   try {
     Dispatch(ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc)));
   } catch (const UsageError& error) {

@@ -16,6 +16,8 @@
 #include <system_error>
 #include <thread>
 
+#include "image_fit.h"
+
 namespace lenstrove::cli {
 namespace {
 
@@ -46,7 +48,7 @@ std::vector<int> Edges(int start, int length, int parts) {
 // plug-ins tend to ask for the neighbours of each frame in turn.
 class FrameCache {
  public:
-  explicit FrameCache(const RenderPlan& plan) : pattern_(plan.input), pixelLimit_(plan.pixelLimit) {
+  explicit FrameCache(const RenderPlan& plan) : pattern_(plan.input), pixelLimit_(plan.pixelLimit), fit_(plan.fit) {
     for (const FrameTask& task : plan.tasks) inputs_[task.time] = task.input;
   }
 
@@ -58,7 +60,7 @@ class FrameCache {
       for (const Entry& entry : recent_)
         if (entry.time == time && entry.depth == depth) return entry.picture;
     }
-    auto picture = std::make_shared<const RgbaImage>(ReadRgbaImage(*input, depth, pixelLimit_));
+    auto picture = std::make_shared<const RgbaImage>(read(*input, depth));
     std::lock_guard<std::mutex> lock(mutex_);
     recent_.push_front({time, depth, picture});
     if (recent_.size() > kKept) recent_.pop_back();
@@ -77,6 +79,14 @@ class FrameCache {
     return rendered->second;
   }
 
+  // Other frames are fitted as the rendered ones are, so they match.
+  RgbaImage read(const std::string& path, PixelDepth depth) const {
+    if (!fit_) return ReadRgbaImage(path, depth, pixelLimit_);
+    ImageFile file = ReadImageFile(path, pixelLimit_);
+    FitImageFile(file, path, *fit_, pixelLimit_);
+    return PictureToRender(file, depth);
+  }
+
   static constexpr std::size_t kKept = 4;
   struct Entry {
     double time;
@@ -86,6 +96,7 @@ class FrameCache {
   FramePattern pattern_;
   std::map<double, std::string> inputs_;
   std::int64_t pixelLimit_;
+  std::optional<PictureSize> fit_;
   std::mutex mutex_;
   std::deque<Entry> recent_;
 };
@@ -122,7 +133,8 @@ struct SharedState {
 
 void RenderTask(EffectInstance& instance, const FrameTask& task, SharedState& shared) {
   const RenderPlan& plan = shared.plan;
-  const ImageFile file = ReadImageFile(task.input, plan.pixelLimit, plan.part);
+  ImageFile file = ReadImageFile(task.input, plan.pixelLimit, plan.part);
+  if (plan.fit) FitImageFile(file, task.input, *plan.fit, plan.pixelLimit);
   const PixelDepth depth = ChooseDepth(plan.depth, file.naturalDepth(), shared.description);
   RgbaImage source = PictureToRender(file, depth);
   // The colour conversion and the plug-in see the same alpha state: the

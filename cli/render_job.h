@@ -5,6 +5,7 @@
 // time) and takes the next frame until none is left or one has failed.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -33,6 +34,7 @@ struct RenderPlan {
   std::string part;         // the part of each input to render; empty: its RGBA part
   std::string compression;  // empty: each input's own
   std::string history;      // the line added to each output's history
+  std::optional<PictureSize> fit;  // --fit: each picture scaled into this box first
 };
 
 // Renders every task. On the first failure the other workers stop after

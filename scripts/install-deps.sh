@@ -7,7 +7,7 @@ packages=(
   build-essential cmake ninja-build pkg-config g++ clang lld
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   libopenimageio-dev openimageio-tools fonts-dejavu-core
-  libavformat-dev libavcodec-dev libavutil-dev libswscale-dev ffmpeg libopencolorio-dev
+  libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev ffmpeg libopencolorio-dev
   libclang-rt-14-dev valgrind binutils file
   slurm-wlm munge
   # The Windows x64 and Linux aarch64 builds, their tests under Wine and

@@ -5,9 +5,11 @@
 # plug-in (tests/host), and the lenstrove command
 # rendering a sequence with several workers, with the Lenstrove plug-in and
 # with a fully thread-safe test plug-in that splits rows over the pool,
-# and a plug-in on the standard's C++ support library whose image processor
+# a plug-in on the standard's C++ support library whose image processor
 # runs bands on the pool within tiles rendered at once (when
-# ../shared/openfx is there). Any race report fails.
+# ../shared/openfx is there), and rendering movies through the streaming
+# pipeline (decoder, workers, encoder and audio on their own threads),
+# fitted and not, audio copied and encoded. Any race report fails.
 #
 #   scripts/tsan.sh        (TSAN_BUILD_DIR, default build-tsan)
 set -euo pipefail
@@ -80,5 +82,15 @@ if ((have_cli)); then
       exit 1
     fi
   fi
+  echo "== lenstrove render of movies with 4 workers: kept samples, fitting, audio copied and encoded (ThreadSanitizer)"
+  ffmpeg -nostdin -v error -y -f lavfi -i testsrc2=size=320x180:rate=25 -f lavfi -i sine=sample_rate=48000 \
+    -t 1.6 -c:v libx264 -pix_fmt yuv420p -c:a pcm_s24le "$work/clip.mov"
+  "$build/cli/lenstrove" render -q -j 4 "$work/clip.mov" "$work/kept.mov" GuideThirds=on Crop239=on
+  "$build/cli/lenstrove" render -q -j 4 -f 5-34 "$work/clip.mov" "$work/review.mp4" --fit 160x90 \
+    GuideCrosshair=on FalseColorMode=on Crop185=on CropOpacity=5:0,30:1
+  "$build/cli/lenstrove" render -q -j 3 -d float "$work/clip.mov" "$work/deep.mkv" --codec prores_hq ShowMiddleGray=on
+  for movie in kept.mov review.mp4 deep.mkv; do
+    [ -s "$work/$movie" ] || { echo "expected $movie" >&2; exit 1; }
+  done
 fi
 echo "== no data race reported"

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Valgrind memcheck over real `lenstrove render` runs: a byte render of a
-# sample PNG on two workers, and a float render in tiles to OpenEXR. Any
-# memory error, and any definite or indirect leak, fails. No suppressions
-# are needed with Debian's OpenImageIO 2.4: what it keeps at exit is still
-# reachable, which is not counted.
+# sample PNG on two workers, a float render in tiles to OpenEXR, and a
+# picture fitted to a smaller size. Any memory error, and any definite or
+# indirect leak, fails. No suppressions are needed with Debian's
+# OpenImageIO 2.4: what it keeps at exit is still reachable, which is not
+# counted.
 #
 #   scripts/valgrind.sh     (VALGRIND_BUILD_DIR, default build)
 set -euo pipefail
@@ -53,5 +54,6 @@ run render -q -j 2 data/coffee.png "$work/byte.png" \
   GuideThirds=on GuideCrosshair=on Crop239=on CropOpacity=0.7 FalseColorMode=on ShowSkinToneLine=on
 run render -q -j 1 -t 4 --depth float data/astronaut.png "$work/float.exr" \
   GuideGolden=on Crop185=on LegalizeLevels=on ShowMiddleGray=on ShowSkinTonePatches=on
-test -s "$work/byte.png" && test -s "$work/float.exr"
+run render -q --fit 300x300 data/coffee.png "$work/fitted.png" GuideThirds=on
+test -s "$work/byte.png" && test -s "$work/float.exr" && test -s "$work/fitted.png"
 echo "== valgrind: no errors, no leaks"

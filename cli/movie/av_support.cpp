@@ -58,6 +58,11 @@ std::string LastLibraryError() {
   return gLastError;
 }
 
+void ClearLastLibraryError() {
+  std::lock_guard<std::mutex> lock(gLogMutex);
+  gLastError.clear();
+}
+
 std::string Extension(const std::string& path) {
   const std::size_t slash = path.find_last_of('/');
   const std::size_t dot = path.find_last_of('.');

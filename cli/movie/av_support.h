@@ -39,6 +39,9 @@ std::string AvErrorText(int code);
 // error they logged is kept for that line.
 void QuietLibraryLogging();
 std::string LastLibraryError();
+// Forgets the last error, so a refusal the command expected (a muxer
+// probed for a codec it does not take) is not quoted for a later fault.
+void ClearLastLibraryError();
 
 // The lower-case file-name extension without its dot: "mov" for "A.MOV".
 std::string Extension(const std::string& path);

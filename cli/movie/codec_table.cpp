@@ -2,6 +2,8 @@
 
 #include <stdexcept>
 
+#include "muxer_probe.h"
+
 namespace lenstrove::cli::movie {
 namespace {
 
@@ -61,8 +63,10 @@ const CodecChoice& DefaultCodec(const std::string& outputPath, AVCodecID inputCo
     if (c.id == inputCodec && (c.sourceProfile < 0 || c.sourceProfile == inputProfile) && !sameCodec) sameCodec = &c;
   const std::string extension = Extension(outputPath);
   const AVOutputFormat* container = av_guess_format(nullptr, outputPath.c_str(), nullptr);
-  if (sameCodec && (!container || avformat_query_codec(container, sameCodec->id, FF_COMPLIANCE_NORMAL) != 0))
-    return *sameCodec;
+  if (sameCodec && container != nullptr) {
+    const PictureStreamStandIn standIn(sameCodec->id, sameCodec->sourceProfile);
+    if (MuxerAccepts(container, {standIn.stream()})) return *sameCodec;
+  }
   if (extension == "mov") return Named("prores_hq");
   if (extension == "mxf") return Named("dnxhr_hq");
   if (extension == "mp4" || extension == "m4v") return Named("h264");

@@ -58,19 +58,19 @@ bool HasAlpha(AVPixelFormat format) {
   return d != nullptr && (d->flags & AV_PIX_FMT_FLAG_ALPHA);
 }
 
-MovieReader::MovieReader(const std::string& path) : path_(path) {
+MovieReader::MovieReader(const std::string& path, int threads) : path_(path) {
   QuietLibraryLogging();
   // A constructor that throws runs no destructor: the container must be
   // closed here, or every refused file leaks it.
   try {
-    open(path);
+    open(path, threads);
   } catch (...) {
     avformat_close_input(&container_);
     throw;
   }
 }
 
-void MovieReader::open(const std::string& path) {
+void MovieReader::open(const std::string& path, int threads) {
   int status = avformat_open_input(&container_, path.c_str(), nullptr, nullptr);
   if (status < 0) throw std::runtime_error("cannot read movie " + Quoted(path) + ": " + Reason(status));
   status = avformat_find_stream_info(container_, nullptr);
@@ -88,7 +88,7 @@ void MovieReader::open(const std::string& path) {
   if (!decoder_) throw std::bad_alloc();
   avcodec_parameters_to_context(decoder_.get(), video->codecpar);
   decoder_->pkt_timebase = video->time_base;
-  decoder_->thread_count = 0;  // as many as the machine has cores
+  decoder_->thread_count = threads;
   decoder_->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
   // A damaged picture is an error, not something to conceal.
   decoder_->err_recognition |= AV_EF_CRCCHECK | AV_EF_BITSTREAM | AV_EF_EXPLODE;

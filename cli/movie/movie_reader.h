@@ -2,7 +2,7 @@
 
 // Reading a movie's pictures, in presentation order, through FFmpeg's
 // libraries. Packets of the other streams (audio) are handed to a callback
-// as they are read, so they can be copied untouched.
+// as they are read, for the output's audio.
 
 #include <cstdint>
 #include <functional>
@@ -37,8 +37,9 @@ class MovieReader {
  public:
   // Opens the file and its first video stream's decoder. Throws
   // std::runtime_error naming the file when it cannot be read, holds no
-  // video stream, or its codec has no decoder here.
-  explicit MovieReader(const std::string& path);
+  // video stream, or its codec has no decoder here. `threads` is the
+  // decoder's (0: one per core).
+  explicit MovieReader(const std::string& path, int threads = 0);
   ~MovieReader();
   MovieReader(const MovieReader&) = delete;
   MovieReader& operator=(const MovieReader&) = delete;
@@ -66,7 +67,7 @@ class MovieReader {
   void drainOtherPackets(double seconds);
 
  private:
-  void open(const std::string& path);
+  void open(const std::string& path, int threads);
   bool receiveFrame(FramePtr& frame);
   void checkFrame(const AVFrame& frame) const;
   void checkComplete() const;

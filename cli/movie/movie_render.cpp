@@ -11,7 +11,9 @@ extern "C" {
 #include <libavutil/timecode.h>
 }
 
+#include "changed_tiles.h"
 #include "frame_pipeline.h"
+#include "image_fit.h"
 #include "movie_reader.h"
 #include "movie_writer.h"
 #include "picture_converter.h"
@@ -26,11 +28,20 @@ namespace {
 // every worker busy while the writer waits for the oldest frame.
 constexpr int kFramesInFlightPerWorker = 2;
 
-// Everything a worker keeps between frames.
+// Everything a worker keeps between frames: its plug-in instance, its
+// conversions and the two pictures it renders between, reused frame after
+// frame.
 struct Worker {
   std::unique_ptr<EffectInstance> instance;
   PictureConverter converter;
+  RgbaImage source, output;
 };
+
+// Makes `image` width x height at `depth`, keeping its memory when it is
+// that already.
+void Reshape(RgbaImage& image, int width, int height, PixelDepth depth) {
+  if (image.width != width || image.height != height || image.depth != depth) image = RgbaImage(width, height, depth);
+}
 
 // The first frame's shape decides the render depth and the output's
 // format for the whole run.
@@ -70,6 +81,20 @@ AVRational FrameRateOption(const RenderCommand& command) {
   return AVRational{24, 1};
 }
 
+// A decoded frame to write the rendered tiles into: the frame itself when
+// nothing else holds its memory (intra-frame codecs), else a copy.
+FramePtr WritableFrame(FramePtr decoded, MovieWriter& writer) {
+  if (av_frame_is_writable(decoded.get())) {
+    // What the decoder attached (captions, grain parameters) is not for
+    // the encoder: the output's properties are the writer's.
+    while (decoded->nb_side_data > 0) av_frame_remove_side_data(decoded.get(), decoded->side_data[0]->type);
+    return decoded;
+  }
+  FramePtr copy = writer.makeFrame();
+  if (av_frame_copy(copy.get(), decoded.get()) < 0) throw std::runtime_error("cannot copy a decoded frame");
+  return copy;
+}
+
 class MovieRender {
  public:
   MovieRender(LoadedPlugin& plugin, const RenderCommand& command, const std::vector<ResolvedSetting>& settings,
@@ -85,6 +110,13 @@ class MovieRender {
     if (!warning.empty()) std::cerr << "lenstrove: " << warning << "\n";
     if (IsMovieName(command_.output)) openMovieOutput();
     else planImageOutput();
+    // Movie to movie at the same size, chroma goes out as it came in; and
+    // in the same samples, what the plug-in leaves alone is written as it
+    // was decoded. Pictures that are scaled, or stay RGB, get filtered chroma.
+    const bool sameSize = renderWidth_ == shape_.picture.width && renderHeight_ == shape_.picture.height;
+    chroma_ = reader_ && writer_ && sameSize ? ChromaStyle::RoundTrip : ChromaStyle::Smooth;
+    keepSamples_ = chroma_ == ChromaStyle::RoundTrip && colour_ == nullptr &&
+                   writer_->pixelFormat() == shape_.picture.pixelFormat && TilesCanBeWritten(writer_->pixelFormat());
 
     const int workers = plugin_.description().rendersInParallel ? WorkerCount(command_.jobs, 1 << 20) : 1;
     for (int i = 0; i < workers; ++i) {
@@ -107,7 +139,7 @@ class MovieRender {
 
  private:
   void openMovieInput() {
-    reader_ = std::make_unique<MovieReader>(command_.input);
+    reader_ = std::make_unique<MovieReader>(command_.input, command_.jobs);
     shape_.picture = reader_->properties();
     shape_.natural = NaturalDepth(shape_.picture.pixelFormat);
     shape_.alpha = HasAlpha(shape_.picture.pixelFormat);
@@ -133,7 +165,7 @@ class MovieRender {
     p.height = info.height;
     p.frameRate = FrameRateOption(command_);
     p.timeBase = av_inv_q(p.frameRate);
-    p.sampleAspect = AVRational{1, 1};
+    p.sampleAspect = av_d2q(info.pixelAspect, 100000);
     shape_.natural = info.naturalDepth();
     shape_.alpha = info.hasAlpha();
     shape_.storage = info.storage;
@@ -141,15 +173,19 @@ class MovieRender {
   }
 
   void openMovieOutput() {
-    EncoderSettings encoder{command_.movie.codec, command_.movie.quality, command_.movie.bitrate};
+    const EncoderSettings encoder{command_.movie.codec, command_.movie.quality, command_.movie.bitrate,
+                                  command_.movie.audio, command_.fit, command_.jobs};
     const AVCodecID codec = reader_ ? reader_->codec() : AV_CODEC_ID_NONE;
     const int profile = reader_ ? reader_->profile() : -1;
     writer_ = std::make_unique<MovieWriter>(command_.output, shape_.picture, depth_, shape_.alpha, encoder,
                                             reader_.get(), codec, profile);
+    renderWidth_ = writer_->picture().width;
+    renderHeight_ = writer_->picture().height;
+    if (!writer_->audioNote().empty()) std::cerr << "lenstrove: " << writer_->audioNote() << "\n";
     if (reader_) {
       const double start = StartSeconds();
-      const double end = last_ ? start + (*last_ - first_ + 1) / av_q2d(shape_.picture.frameRate) : 1e300;
-      reader_->onOtherPacket([this, start, end](AVPacket& packet) { writer_->copyPacket(packet, start, end); });
+      writer_->setAudioSpan(start, last_ ? start + (*last_ - first_ + 1) / av_q2d(shape_.picture.frameRate) : 1e300);
+      reader_->onOtherPacket([this](AVPacket& packet) { writer_->takeAudio(packet); });
     }
   }
 
@@ -158,6 +194,14 @@ class MovieRender {
     if (!outputPattern_.isSequence() && total_ != 1)
       throw std::runtime_error("output '" + command_.output +
                                "' needs a frame-number field (#### or %04d), or choose one frame with --frames");
+    const PictureProperties& p = shape_.picture;
+    renderWidth_ = p.width;
+    renderHeight_ = p.height;
+    if (!command_.fit) return;
+    const double aspect = p.sampleAspect.num > 0 && p.sampleAspect.den > 0 ? av_q2d(p.sampleAspect) : 1.0;
+    const PictureSize fitted = FittedSize(p.width, p.height, aspect, *command_.fit);
+    renderWidth_ = static_cast<int>(fitted.width);
+    renderHeight_ = static_cast<int>(fitted.height);
   }
 
   // Where the first rendered frame sits in the source, in seconds: audio
@@ -203,26 +247,45 @@ class MovieRender {
   }
 
   void render(FrameJob& job, Worker& worker) {
-    const ColourTags sourceTags{shape_.picture.matrix, shape_.picture.range};
-    RgbaImage source = job.decoded ? worker.converter.toRgba(*job.decoded, depth_, sourceTags)
-                                   : ReadRgbaImage(job.inputPath, depth_, command_.pixelLimit);
-    job.decoded.reset();
+    RgbaImage& source = worker.source;
+    if (job.decoded) {
+      Reshape(source, renderWidth_, renderHeight_, depth_);
+      worker.converter.toRgba(*job.decoded, source, {shape_.picture.matrix, shape_.picture.range}, chroma_);
+      if (!keepSamples_) job.decoded.reset();
+    } else {
+      readImage(job.inputPath, source);
+    }
     source.alphaMode = !shape_.alpha            ? AlphaMode::Opaque
                        : shape_.premultiplied ? AlphaMode::Premultiplied
                                               : AlphaMode::Straight;
-    if (source.width != shape_.picture.width || source.height != shape_.picture.height)
-      throw std::runtime_error("'" + job.inputPath + "' is " + std::to_string(source.width) + "x" +
-                               std::to_string(source.height) + ", unlike the first frame");
     if (colour_) colour_->toDisplay(source, shape_.premultiplied);
-    RgbaImage output(source.width, source.height, depth_);
+    RgbaImage& output = worker.output;
+    Reshape(output, source.width, source.height, depth_);
     const int tiles = plugin_.description().supportsTiles ? command_.tiles : 1;
     worker.instance->render(source, output, static_cast<double>(job.number),
                             SplitIntoWindows(source.width, source.height, tiles));
     if (colour_) colour_->toOutput(output, shape_.premultiplied);
-    if (writer_)
-      job.encoded = worker.converter.fromRgba(output, writer_->pixelFormat(), writer_->tags());
-    else
+    if (writer_) {
+      if (keepSamples_) {
+        job.encoded = WritableFrame(std::move(job.decoded), *writer_);
+        worker.converter.writeChangedTiles(source, output, *job.encoded, writer_->tags());
+      } else {
+        job.encoded = writer_->makeFrame();
+        worker.converter.fromRgba(output, *job.encoded, writer_->tags(), chroma_);
+      }
+    } else {
       WriteRgbaImage(job.outputPath, output, {StorageForOutput(depth_, shape_.storage), shape_.alpha});
+    }
+  }
+
+  // A frame of an image-sequence input, fitted as the first one was.
+  void readImage(const std::string& path, RgbaImage& picture) const {
+    picture = ReadRgbaImage(path, depth_, command_.pixelLimit);
+    if (picture.width != shape_.picture.width || picture.height != shape_.picture.height)
+      throw std::runtime_error("'" + path + "' is " + std::to_string(picture.width) + "x" +
+                               std::to_string(picture.height) + ", unlike the first frame");
+    if (picture.width != renderWidth_ || picture.height != renderHeight_)
+      picture = ResizedRgba(picture, renderWidth_, renderHeight_);
   }
 
   void finishMovieInput() {
@@ -240,6 +303,9 @@ class MovieRender {
   const color::ColourPipeline* colour_;
   SourceShape shape_;
   PixelDepth depth_ = PixelDepth::Byte;
+  int renderWidth_ = 0, renderHeight_ = 0;  // the pictures the plug-in sees: the source's, or fitted
+  ChromaStyle chroma_ = ChromaStyle::Smooth;
+  bool keepSamples_ = false;
   std::unique_ptr<MovieReader> reader_;
   std::unique_ptr<MovieWriter> writer_;
   std::vector<std::unique_ptr<Worker>> workers_;

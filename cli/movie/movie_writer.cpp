@@ -5,14 +5,42 @@
 #include <stdexcept>
 
 extern "C" {
+#include <libavutil/imgutils.h>
 #include <libavutil/opt.h>
 #include <libavutil/pixdesc.h>
 }
+
+#include "image_fit.h"
+#include "muxer_probe.h"
 
 namespace lenstrove::cli::movie {
 namespace {
 
 std::string Quoted(const std::string& path) { return "'" + path + "'"; }
+
+// Frames handed to the encoder: rows aligned for any vector unit, and room
+// past the end for the encoders that read a little beyond it.
+constexpr int kFrameAlign = 64;
+
+// .mxf is written as OP1a, the operational pattern editing systems expect
+// (FFmpeg also has OP-Atom and D-10 muxers for the same name).
+const char* MuxerFor(const std::string& path) { return Extension(path) == "mxf" ? "mxf" : nullptr; }
+
+// The written size: the source's, or fitted into the box with square
+// pixels in the steps the pixel format's chroma needs.
+PictureProperties WrittenPicture(const PictureProperties& source, const std::optional<PictureSize>& fit,
+                                 AVPixelFormat format) {
+  PictureProperties written = source;
+  if (!fit) return written;
+  const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(format);
+  const AVRational aspect = source.sampleAspect;
+  const PictureSize size = FittedSize(source.width, source.height, aspect.num > 0 && aspect.den > 0 ? av_q2d(aspect) : 1.0,
+                                      *fit, 1 << d->log2_chroma_w, 1 << d->log2_chroma_h);
+  written.width = static_cast<int>(size.width);
+  written.height = static_cast<int>(size.height);
+  written.sampleAspect = AVRational{1, 1};
+  return written;
+}
 
 bool Supports(const AVCodec* encoder, AVPixelFormat format) {
   if (encoder->pix_fmts == nullptr) return true;
@@ -83,7 +111,7 @@ void ApplyQuality(AVCodecContext& encoder, const CodecChoice& choice, const Enco
 MovieWriter::MovieWriter(const std::string& path, const PictureProperties& picture, PixelDepth depth, bool alpha,
                          const EncoderSettings& settings, const MovieReader* audioFrom, AVCodecID sourceCodec,
                          int sourceProfile)
-    : path_(path), temp_(path), source_(audioFrom), packet_(NewPacket()) {
+    : path_(path), temp_(path), packet_(NewPacket()) {
   QuietLibraryLogging();
   // A constructor that throws runs no destructor: the container must be
   // freed here, or every refused output leaks it.
@@ -91,6 +119,7 @@ MovieWriter::MovieWriter(const std::string& path, const PictureProperties& pictu
     open(path, picture, depth, alpha, settings, audioFrom, sourceCodec, sourceProfile);
   } catch (...) {
     closeContainer();
+    av_buffer_pool_uninit(&framePool_);
     throw;
   }
 }
@@ -99,16 +128,17 @@ void MovieWriter::open(const std::string& path, const PictureProperties& picture
                        const EncoderSettings& settings, const MovieReader* audioFrom, AVCodecID sourceCodec,
                        int sourceProfile) {
   choice_ = settings.codec.empty() ? &DefaultCodec(path, sourceCodec, sourceProfile) : &FindCodec(settings.codec);
-  if (avformat_alloc_output_context2(&container_, nullptr, nullptr, path.c_str()) < 0 || container_ == nullptr)
+  if (avformat_alloc_output_context2(&container_, nullptr, MuxerFor(path), path.c_str()) < 0 || container_ == nullptr)
     throw std::runtime_error("no movie container is known for the name " + Quoted(path));
-  if (avformat_query_codec(container_->oformat, choice_->id, FF_COMPLIANCE_NORMAL) == 0)
-    throw std::runtime_error(std::string("a .") + Extension(path) + " file cannot hold " + choice_->description +
-                             " (a .mkv file can)");
   openEncoder(picture, settings, depth, alpha);
-  if (audioFrom != nullptr) addAudioStreams(*audioFrom);
-  if (!picture.timecode.empty()) {
-    av_dict_set(&video_->metadata, "timecode", picture.timecode.c_str(), 0);
-    av_dict_set(&container_->metadata, "timecode", picture.timecode.c_str(), 0);
+  checkContainerTakes(path);
+  if (audioFrom != nullptr)
+    audio_ = std::make_unique<AudioOutput>(*audioFrom, *container_,
+                                           ProbedStream{video_->codecpar, video_->time_base, picture_.frameRate},
+                                           settings.audio);
+  if (!picture_.timecode.empty()) {
+    av_dict_set(&video_->metadata, "timecode", picture_.timecode.c_str(), 0);
+    av_dict_set(&container_->metadata, "timecode", picture_.timecode.c_str(), 0);
   }
   int status = avio_open(&container_->pb, temp_.path().c_str(), AVIO_FLAG_WRITE);
   if (status < 0) throw std::runtime_error("cannot write output " + Quoted(path) + ": " + AvErrorText(status));
@@ -117,7 +147,18 @@ void MovieWriter::open(const std::string& path, const PictureProperties& picture
   headerWritten_ = true;
 }
 
-MovieWriter::~MovieWriter() { closeContainer(); }
+MovieWriter::~MovieWriter() {
+  closeContainer();
+  av_buffer_pool_uninit(&framePool_);
+}
+
+// The muxer's own answer, not its codec table's (see MuxerAccepts).
+void MovieWriter::checkContainerTakes(const std::string& path) const {
+  std::string reason;
+  if (!MuxerAccepts(container_->oformat, {{video_->codecpar, video_->time_base, picture_.frameRate}}, &reason))
+    throw std::runtime_error(std::string("a .") + Extension(path) + " file cannot hold " + choice_->description +
+                             (reason.empty() ? "" : " (" + reason + ")") + "; a .mkv file can");
+}
 
 void MovieWriter::closeContainer() {
   if (container_ != nullptr && container_->pb != nullptr) avio_closep(&container_->pb);
@@ -135,16 +176,19 @@ void MovieWriter::openEncoder(const PictureProperties& picture, const EncoderSet
   if (!encoder_) throw std::bad_alloc();
   AVCodecContext& e = *encoder_;
   format_ = ChooseFormat(*choice_, encoder, picture.pixelFormat, depth, alpha);
-  e.width = picture.width;
-  e.height = picture.height;
+  picture_ = WrittenPicture(picture, settings.fit, format_);
+  e.width = picture_.width;
+  e.height = picture_.height;
   e.pix_fmt = format_;
+  // Muxers read the profile from the stream (MXF labels ProRes by it).
+  if (choice_->sourceProfile >= 0) e.profile = choice_->sourceProfile;
   // MXF counts time in frames; elsewhere the source's time base is kept.
   sourceTimeBase_ = picture.timeBase;
   e.time_base = Extension(path_) == "mxf" ? av_inv_q(picture.frameRate) : picture.timeBase;
   e.framerate = picture.frameRate;
-  e.sample_aspect_ratio = picture.sampleAspect;
+  e.sample_aspect_ratio = picture_.sampleAspect;
   SetColourTags(e, picture);
-  e.thread_count = 0;
+  e.thread_count = settings.threads;
   // The DNxHD encoder refuses to start its frame threads.
   e.thread_type = choice_->id == AV_CODEC_ID_DNXHD ? FF_THREAD_SLICE : FF_THREAD_SLICE | FF_THREAD_FRAME;
   if (container_->oformat->flags & AVFMT_GLOBALHEADER) e.flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
@@ -158,7 +202,7 @@ void MovieWriter::openEncoder(const PictureProperties& picture, const EncoderSet
   if (status < 0) {
     const std::string logged = LastLibraryError();
     throw std::runtime_error(std::string("cannot encode ") + choice_->description + " at " +
-                             std::to_string(picture.width) + "x" + std::to_string(picture.height) + ": " +
+                             std::to_string(picture_.width) + "x" + std::to_string(picture_.height) + ": " +
                              (logged.empty() ? AvErrorText(status) : logged));
   }
   video_ = avformat_new_stream(container_, nullptr);
@@ -167,31 +211,26 @@ void MovieWriter::openEncoder(const PictureProperties& picture, const EncoderSet
   video_->time_base = e.time_base;
   video_->avg_frame_rate = picture.frameRate;
   video_->r_frame_rate = picture.frameRate;
-  video_->sample_aspect_ratio = picture.sampleAspect;
+  video_->sample_aspect_ratio = picture_.sampleAspect;
   // QuickTime players want H.265 tagged hvc1 rather than the default hev1.
   const std::string extension = Extension(path_);
   if (choice_->id == AV_CODEC_ID_HEVC && (extension == "mov" || extension == "mp4" || extension == "m4v"))
     video_->codecpar->codec_tag = MKTAG('h', 'v', 'c', '1');
+  const int frameBytes = av_image_get_buffer_size(format_, picture_.width, picture_.height, kFrameAlign);
+  framePool_ = av_buffer_pool_init(frameBytes + AV_INPUT_BUFFER_PADDING_SIZE, av_buffer_alloc);
+  if (frameBytes < 0 || framePool_ == nullptr) throw std::bad_alloc();
 }
 
-void MovieWriter::addAudioStreams(const MovieReader& source) {
-  AVFormatContext* input = source.container();
-  audioStreamMap_.assign(input->nb_streams, -1);
-  for (unsigned i = 0; i < input->nb_streams; ++i) {
-    const AVStream* from = input->streams[i];
-    if (from->codecpar->codec_type != AVMEDIA_TYPE_AUDIO) continue;
-    if (avformat_query_codec(container_->oformat, from->codecpar->codec_id, FF_COMPLIANCE_NORMAL) == 0)
-      throw std::runtime_error(std::string("a .") + Extension(path_) + " file cannot hold the source's " +
-                               avcodec_get_name(from->codecpar->codec_id) + " audio untouched (try .mov or .mkv)");
-    AVStream* to = avformat_new_stream(container_, nullptr);
-    if (to == nullptr) throw std::bad_alloc();
-    avcodec_parameters_copy(to->codecpar, from->codecpar);
-    to->codecpar->codec_tag = 0;
-    to->time_base = from->time_base;
-    to->disposition = from->disposition;
-    av_dict_copy(&to->metadata, from->metadata, 0);
-    audioStreamMap_[i] = to->index;
-  }
+FramePtr MovieWriter::makeFrame() {
+  FramePtr frame = NewFrame();
+  frame->format = format_;
+  frame->width = picture_.width;
+  frame->height = picture_.height;
+  frame->buf[0] = av_buffer_pool_get(framePool_);
+  if (frame->buf[0] == nullptr) throw std::bad_alloc();
+  av_image_fill_arrays(frame->data, frame->linesize, frame->buf[0]->data, format_, picture_.width, picture_.height,
+                       kFrameAlign);
+  return frame;
 }
 
 void MovieWriter::writePacket(AVPacket& packet) {
@@ -225,31 +264,19 @@ void MovieWriter::writeFrame(AVFrame& frame, std::int64_t pts) {
   drainEncoder();
 }
 
-void MovieWriter::copyPacket(AVPacket& packet, double shiftSeconds, double endSeconds) {
-  if (packet.stream_index < 0 || static_cast<std::size_t>(packet.stream_index) >= audioStreamMap_.size()) return;
-  const int target = audioStreamMap_[packet.stream_index];
-  if (target < 0) return;
-  const AVRational sourceBase = source_->container()->streams[packet.stream_index]->time_base;
-  const std::int64_t stamp = packet.pts != AV_NOPTS_VALUE ? packet.pts : packet.dts;
-  if (stamp != AV_NOPTS_VALUE) {
-    const double seconds = stamp * av_q2d(sourceBase);
-    if (seconds < shiftSeconds - 1e-9 || seconds >= endSeconds) return;
-  }
-  PacketPtr copy = NewPacket();
-  if (av_packet_ref(copy.get(), &packet) < 0) throw std::bad_alloc();
-  const std::int64_t shift = std::llround(shiftSeconds / av_q2d(sourceBase));
-  if (copy->pts != AV_NOPTS_VALUE) copy->pts -= shift;
-  if (copy->dts != AV_NOPTS_VALUE) copy->dts -= shift;
-  av_packet_rescale_ts(copy.get(), sourceBase, container_->streams[target]->time_base);
-  copy->stream_index = target;
-  copy->pos = -1;
-  writePacket(*copy);
+void MovieWriter::setAudioSpan(double start, double end) {
+  if (audio_) audio_->setSpan(start, end);
+}
+
+void MovieWriter::takeAudio(const AVPacket& packet) {
+  if (audio_) audio_->take(packet, [this](AVPacket& p) { writePacket(p); });
 }
 
 void MovieWriter::finish() {
   int status = avcodec_send_frame(encoder_.get(), nullptr);
   if (status < 0) throw std::runtime_error("cannot encode " + Quoted(path_) + ": " + AvErrorText(status));
   drainEncoder();
+  if (audio_) audio_->finish([this](AVPacket& p) { writePacket(p); });
   {
     std::lock_guard<std::mutex> lock(muxMutex_);
     status = av_write_trailer(container_);

@@ -2,8 +2,9 @@
 
 // Writing a movie through FFmpeg's libraries: one encoded picture stream
 // with the source's rate, time base, pixel aspect, colour tags and start
-// timecode, plus the source's audio streams copied packet for packet. The
-// file is written under a temporary name and renamed when it is complete.
+// timecode (or fitted to a box, in square pixels), plus the source's audio
+// streams (see AudioOutput). The file is written under a temporary name and
+// renamed when it is complete.
 
 #include <cstdint>
 #include <memory>
@@ -12,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "arguments.h"
+#include "audio_output.h"
 #include "av_support.h"
 #include "codec_table.h"
 #include "movie_reader.h"
@@ -24,33 +27,48 @@ struct EncoderSettings {
   std::string codec;                   // empty: DefaultCodec
   std::optional<double> quality;       // the codec's own scale (CRF, qscale)
   std::optional<std::int64_t> bitrate; // bits per second
+  AudioChoice audio = AudioChoice::Auto;
+  std::optional<PictureSize> fit;  // the box the pictures are fitted into
+  int threads = 0;                 // the encoder's threads; 0: one per core
 };
 
 class MovieWriter {
  public:
-  // `picture` describes the frames to come; `audioFrom`, when given, is
-  // the reader whose other streams are copied. Throws std::runtime_error
-  // for an unknown container, a codec it cannot hold, a missing encoder
-  // or an output that cannot be created.
+  // `picture` describes the source's frames; with a box to fit into, the
+  // written frames are smaller or larger (see picture()). `audioFrom`,
+  // when given, is the reader whose audio streams are written. Throws
+  // std::runtime_error for an unknown container, a codec its muxer does
+  // not take, a missing encoder, audio that cannot be written as asked, or
+  // an output that cannot be created.
   MovieWriter(const std::string& path, const PictureProperties& picture, PixelDepth depth, bool alpha,
               const EncoderSettings& settings, const MovieReader* audioFrom, AVCodecID sourceCodec, int sourceProfile);
   ~MovieWriter();
   MovieWriter(const MovieWriter&) = delete;
   MovieWriter& operator=(const MovieWriter&) = delete;
 
+  // The frames written: size, pixel aspect and the rest.
+  const PictureProperties& picture() const { return picture_; }
   // The pixel format frames must come in.
   AVPixelFormat pixelFormat() const { return format_; }
   // The YUV matrix and range the frames are converted with.
   ColourTags tags() const { return {encoder_->colorspace, encoder_->color_range}; }
   const char* codecName() const { return choice_->name; }
+  // What became of the audio, for a note; empty when it was copied as it is.
+  std::string audioNote() const { return audio_ ? audio_->note() : ""; }
+
+  // A frame for writeFrame, of the written size and format, whose memory
+  // comes back for another frame when it is released. Any thread.
+  FramePtr makeFrame();
 
   // Encodes one picture; `pts` is in the source's time base, counted from
   // the first written frame. Frames must come in order.
   void writeFrame(AVFrame& frame, std::int64_t pts);
-  // Copies a packet of the source's audio stream, whose timestamps are
-  // shifted back by `shiftSeconds` (the start of the frames written).
-  // Safe to call from another thread than writeFrame.
-  void copyPacket(AVPacket& packet, double shiftSeconds, double endSeconds);
+
+  // The span of the source's time the pictures cover, in seconds (see
+  // AudioOutput::setSpan), then every packet of the source for the audio.
+  // takeAudio is safe to call on another thread than writeFrame.
+  void setAudioSpan(double start, double end);
+  void takeAudio(const AVPacket& packet);
 
   // Drains the encoder, finishes the container and renames the file into
   // place.
@@ -61,7 +79,7 @@ class MovieWriter {
             const EncoderSettings& settings, const MovieReader* audioFrom, AVCodecID sourceCodec, int sourceProfile);
   void closeContainer();
   void openEncoder(const PictureProperties& picture, const EncoderSettings& settings, PixelDepth depth, bool alpha);
-  void addAudioStreams(const MovieReader& source);
+  void checkContainerTakes(const std::string& path) const;
   void drainEncoder();
   void writePacket(AVPacket& packet);
 
@@ -72,8 +90,9 @@ class MovieWriter {
   CodecContextPtr encoder_;
   AVStream* video_ = nullptr;
   AVPixelFormat format_ = AV_PIX_FMT_NONE;
-  std::vector<int> audioStreamMap_;  // source stream index -> output index, or -1
-  const MovieReader* source_ = nullptr;
+  PictureProperties picture_;
+  std::unique_ptr<AudioOutput> audio_;
+  AVBufferPool* framePool_ = nullptr;
   std::mutex muxMutex_;
   PacketPtr packet_;
   std::int64_t frameDuration_ = 1;  // in the encoder's time base

@@ -3,12 +3,14 @@
 
 #include <gtest/gtest.h>
 
+#include <OpenImageIO/color.h>
 #include <OpenImageIO/imagebuf.h>
 #include <OpenImageIO/imagebufalgo.h>
 
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
+#include <fstream>
 
 #include "command_runner.h"
 
@@ -84,6 +86,70 @@ TEST_F(Colour, ExposureAidsOnAnUnmanagedFloatPictureWarnOnce) {
   EXPECT_EQ(unknown.exitCode, 1);
   EXPECT_NE(unknown.err.find("unknown colour space 'ACEScg-nope'"), std::string::npos) << unknown.err;
   EXPECT_FALSE(fs::exists(path("c.exr")));
+}
+
+// A configuration of the kind a show uses: a log camera space, a linear
+// reference, and one display with two views.
+constexpr const char* kShowConfig = R"(ocio_profile_version: 2
+roles:
+  default: linear
+  scene_linear: linear
+displays:
+  Monitor:
+    - !<View> {name: Standard, colorspace: monitor_standard}
+    - !<View> {name: Flat, colorspace: monitor_flat}
+active_displays: [Monitor]
+active_views: [Standard, Flat]
+colorspaces:
+  - !<ColorSpace>
+    name: linear
+  - !<ColorSpace>
+    name: camlog
+    to_scene_reference: !<LogCameraTransform> {base: 10, log_side_slope: 0.247, log_side_offset: 0.385, lin_side_slope: 5.556, lin_side_offset: 0.0523, lin_side_break: 0.011, direction: inverse}
+  - !<ColorSpace>
+    name: monitor_standard
+    from_scene_reference: !<ExponentTransform> {value: [2.4, 2.4, 2.4, 1], direction: inverse}
+  - !<ColorSpace>
+    name: monitor_flat
+    from_scene_reference: !<ExponentTransform> {value: [1.5, 1.5, 1.5, 1], direction: inverse}
+)";
+
+// The aids are drawn on the view named, and the way back leads to the
+// camera's log values; each picture matches OpenColorIO's own conversion
+// through OpenImageIO with the same configuration.
+TEST_F(Colour, AShowConfigurationsLogSpaceDisplayAndViewsAreUsed) {
+  std::ofstream(path("show.ocio")) << kShowConfig;
+  ::setenv("OCIO", path("show.ocio").c_str(), 1);
+  OIIO::ImageBuf log(OIIO::ImageSpec(48, 27, 4, OIIO::TypeDesc::FLOAT));
+  const float dark[] = {0.1f, 0.2f, 0.15f, 1.0f}, bright[] = {0.7f, 0.5f, 0.6f, 1.0f};
+  OIIO::ImageBufAlgo::fill(log, dark, dark, bright, bright);
+  ASSERT_TRUE(log.write(path("log.exr")));
+  OIIO::ColorConfig config(path("show.ocio"));
+
+  for (const char* view : {"Standard", "Flat"}) {
+    const std::string out = path(std::string(view) + ".exr");
+    const CommandResult r =
+        render({path("log.exr"), out, "--colorspace", "camlog", "--display", "Monitor", "--view", view, "--to", "display"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const std::string space = std::string(view) == "Flat" ? "monitor_flat" : "monitor_standard";
+    const OIIO::ImageBuf expected = OIIO::ImageBufAlgo::colorconvert(log, "camlog", space, true, "", "", &config);
+    const std::vector<float> got = Pixels(OIIO::ImageBuf(out)), want = Pixels(expected);
+    ASSERT_EQ(got.size(), want.size());
+    for (std::size_t i = 0; i < got.size(); ++i) EXPECT_NEAR(got[i], want[i], 1e-6f) << view << " " << i;
+  }
+  EXPECT_NE(Pixels(OIIO::ImageBuf(path("Standard.exr"))), Pixels(OIIO::ImageBuf(path("Flat.exr"))));
+
+  // By default the picture returns to the camera's log values.
+  const CommandResult back = render({path("log.exr"), path("back.exr"), "--colorspace", "camlog", "--view", "Flat",
+                                     "GuideCrosshair=on"});
+  ASSERT_EQ(back.exitCode, 0) << back.err;
+  EXPECT_NEAR(Pixels(OIIO::ImageBuf(path("back.exr")))[0], 0.1f, 1e-4f);
+
+  const CommandResult wrong = render({path("log.exr"), path("x.exr"), "--colorspace", "camlog", "--view", "Vivid"});
+  EXPECT_EQ(wrong.exitCode, 1);
+  EXPECT_NE(wrong.err.find("display 'Monitor' has no view 'Vivid'"), std::string::npos) << wrong.err;
+  EXPECT_FALSE(fs::exists(path("x.exr")));
+  ::unsetenv("OCIO");
 }
 
 }  // namespace

@@ -148,6 +148,20 @@ TEST(FarmOptions, ChunksAndSubmitCommandsParseAndRefuseNonsense) {
   EXPECT_THROW(Parse<SubmitCommand>({"submit", "slurm", "--", "render", "only-input.png"}), UsageError);
 }
 
+// A box of zero pixels parses (the render refuses it, exit status 1);
+// words that are not WxH or not an audio choice are usage errors.
+TEST(CommandLine, FitTakesASizeAndAudioAChoice) {
+  const RenderCommand r = Parse<RenderCommand>({"render", "in.mov", "out.mp4", "--fit", "1280x720", "--audio=none"});
+  ASSERT_TRUE(r.fit);
+  EXPECT_EQ(r.fit->width, 1280);
+  EXPECT_EQ(r.fit->height, 720);
+  EXPECT_EQ(r.movie.audio, AudioChoice::None);
+  EXPECT_EQ(Parse<RenderCommand>({"render", "a", "b", "--fit", "0x0"}).fit->width, 0);
+  for (const char* bad : {"1280", "1280x", "x720", "-1x2", "1280X720", "1e3x2", "1280x720x2", "99999999999x1"})
+    EXPECT_NE(UsageMessage({"render", "a", "b", "--fit", bad}).find("--fit"), std::string::npos) << bad;
+  EXPECT_NE(UsageMessage({"render", "a", "b", "--audio", "aac"}).find("copy, encode or none"), std::string::npos);
+}
+
 TEST(NumberWords, WholeWordMustBeTheNumber) {
   EXPECT_EQ(ParseDouble("0.5"), 0.5);
   EXPECT_EQ(ParseDouble("-1e-3"), -1e-3);

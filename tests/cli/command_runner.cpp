@@ -100,4 +100,18 @@ CommandResult RunQuietRender(std::vector<std::string> args) {
   return RunLenstrove(args);
 }
 
+// The child inherits the limit, so it is lowered around the spawn only;
+// this process writes nothing until the child has ended.
+CommandResult RunQuietRenderWithFileLimit(std::vector<std::string> args, long bytes) {
+  struct rlimit saved {};
+  ::getrlimit(RLIMIT_FSIZE, &saved);
+  struct rlimit limited = saved;
+  limited.rlim_cur = static_cast<rlim_t>(bytes);
+  ::setrlimit(RLIMIT_FSIZE, &limited);
+  args.insert(args.begin(), {"render", "-q"});
+  const CommandResult result = RunLenstrove(args);
+  ::setrlimit(RLIMIT_FSIZE, &saved);
+  return result;
+}
+
 }  // namespace lenstrove::cli::testing

@@ -23,5 +23,8 @@ CommandResult RunLenstrove(const std::vector<std::string>& args, const std::stri
                            const std::vector<std::string>& environment = {});
 // `lenstrove render -q ARGS...`.
 CommandResult RunQuietRender(std::vector<std::string> args);
+// The same with files limited to `bytes` (as ulimit -f does): a stand-in
+// for a full disk that needs no mount.
+CommandResult RunQuietRenderWithFileLimit(std::vector<std::string> args, long bytes);
 
 }  // namespace lenstrove::cli::testing

@@ -12,129 +12,23 @@
 #include <string>
 #include <vector>
 
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
-#include <libavutil/imgutils.h>
-#include <libavutil/pixdesc.h>
-}
-
 #include "arguments.h"
 #include "command_runner.h"
+#include "movie_reading.h"
 #include "temp_folder.h"
 
 namespace lenstrove::cli {
 namespace {
 namespace fs = std::filesystem;
 using testing::CommandResult;
+using testing::DecodePictures;
+using testing::Ffmpeg;
+using testing::MovieFacts;
+using testing::Picture;
+using testing::ReadFacts;
 using testing::RunQuietRender;
 
-// ---- reading movies back ---------------------------------------------------
-
-struct MovieFacts {
-  int videoPackets = 0;
-  AVRational rate{0, 1}, timeBase{0, 1}, aspect{0, 1};
-  AVColorPrimaries primaries = AVCOL_PRI_UNSPECIFIED;
-  AVColorTransferCharacteristic transfer = AVCOL_TRC_UNSPECIFIED;
-  AVColorSpace matrix = AVCOL_SPC_UNSPECIFIED;
-  AVCodecID codec = AV_CODEC_ID_NONE;
-  int profile = -1;
-  std::string timecode;
-  std::string audioBytes;  // every audio packet's payload, in file order
-};
-
-struct Picture {
-  AVPixelFormat format = AV_PIX_FMT_NONE;
-  int width = 0, height = 0;
-  std::vector<std::uint8_t> bytes;  // the planes one after another, no padding
-
-  // Red, green or blue (0, 1, 2) of pixel i of an 8-bit RGB picture,
-  // packed or planar, wherever its format keeps it.
-  int rgb(std::size_t i, int channel) const {
-    const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(format);
-    const AVComponentDescriptor& c = d->comp[channel];
-    const std::size_t planeSize = static_cast<std::size_t>(width) * height;
-    std::size_t planeStart = 0;
-    for (int p = 0; p < c.plane; ++p) planeStart += planeSize;
-    return bytes[planeStart + i * c.step + c.offset];
-  }
-};
-
-AVFormatContext* Open(const std::string& path) {
-  AVFormatContext* container = nullptr;
-  if (avformat_open_input(&container, path.c_str(), nullptr, nullptr) < 0) return nullptr;
-  avformat_find_stream_info(container, nullptr);
-  return container;
-}
-
-MovieFacts ReadFacts(const std::string& path) {
-  MovieFacts facts;
-  AVFormatContext* container = Open(path);
-  if (container == nullptr) {
-    ADD_FAILURE() << "cannot open " << path;
-    return facts;
-  }
-  const int video = av_find_best_stream(container, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
-  AVStream* v = container->streams[video];
-  facts.rate = v->avg_frame_rate;
-  facts.timeBase = v->time_base;
-  facts.aspect = av_guess_sample_aspect_ratio(container, v, nullptr);
-  facts.primaries = v->codecpar->color_primaries;
-  facts.transfer = v->codecpar->color_trc;
-  facts.matrix = v->codecpar->color_space;
-  facts.codec = v->codecpar->codec_id;
-  facts.profile = v->codecpar->profile;
-  for (unsigned i = 0; i < container->nb_streams; ++i)
-    if (const AVDictionaryEntry* e = av_dict_get(container->streams[i]->metadata, "timecode", nullptr, 0))
-      facts.timecode = e->value;
-  AVPacket* packet = av_packet_alloc();
-  while (av_read_frame(container, packet) >= 0) {
-    if (packet->stream_index == video) ++facts.videoPackets;
-    if (container->streams[packet->stream_index]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO)
-      facts.audioBytes.append(reinterpret_cast<const char*>(packet->data), packet->size);
-    av_packet_unref(packet);
-  }
-  av_packet_free(&packet);
-  avformat_close_input(&container);
-  return facts;
-}
-
-std::vector<Picture> DecodePictures(const std::string& path) {
-  std::vector<Picture> pictures;
-  AVFormatContext* container = Open(path);
-  if (container == nullptr) {
-    ADD_FAILURE() << "cannot open " << path;
-    return pictures;
-  }
-  const AVCodec* codec = nullptr;
-  const int video = av_find_best_stream(container, AVMEDIA_TYPE_VIDEO, -1, -1, &codec, 0);
-  AVCodecContext* decoder = avcodec_alloc_context3(codec);
-  avcodec_parameters_to_context(decoder, container->streams[video]->codecpar);
-  avcodec_open2(decoder, codec, nullptr);
-  AVPacket* packet = av_packet_alloc();
-  AVFrame* frame = av_frame_alloc();
-  auto drain = [&] {
-    while (avcodec_receive_frame(decoder, frame) == 0) {
-      Picture p{static_cast<AVPixelFormat>(frame->format), frame->width, frame->height, {}};
-      p.bytes.resize(av_image_get_buffer_size(p.format, p.width, p.height, 1));
-      av_image_copy_to_buffer(p.bytes.data(), static_cast<int>(p.bytes.size()), frame->data, frame->linesize, p.format,
-                              p.width, p.height, 1);
-      pictures.push_back(std::move(p));
-    }
-  };
-  while (av_read_frame(container, packet) >= 0) {
-    if (packet->stream_index == video) avcodec_send_packet(decoder, packet);
-    av_packet_unref(packet);
-    drain();
-  }
-  avcodec_send_packet(decoder, nullptr);
-  drain();
-  av_frame_free(&frame);
-  av_packet_free(&packet);
-  avcodec_free_context(&decoder);
-  avformat_close_input(&container);
-  return pictures;
-}
+// ---- reading images back -------------------------------------------------
 
 // Raw 8-bit RGB samples of an image file.
 std::vector<std::uint8_t> ReadRgb(const std::string& path) {
@@ -152,11 +46,6 @@ OIIO::TypeDesc StoredType(const std::string& path) {
 }
 
 // ---- clips -----------------------------------------------------------------
-
-void Ffmpeg(const std::string& arguments) {
-  const std::string command = "ffmpeg -nostdin -v error -y " + arguments;
-  ASSERT_EQ(std::system(command.c_str()), 0) << command;
-}
 
 class Movies : public ::testing::Test {
  protected:
@@ -341,6 +230,9 @@ TEST_F(Movies, BrokenInputsAndImpossibleOutputsFailWithOneLineAndNoFile) {
   std::ofstream(path("damaged.mov"), std::ios::binary) << damaged;
   fs::remove(path("picture.mov"));
   Ffmpeg("-f lavfi -i sine=sample_rate=8000 -t 0.2 -c:a pcm_s16le " + path("sound.mov"));
+  // AAC has no profile for 192 kHz, so this audio cannot go into a .mp4.
+  Ffmpeg("-f lavfi -i testsrc2=size=192x108 -f lavfi -i sine=sample_rate=192000 -t 0.5 -c:v ffv1 -c:a pcm_s24le " +
+         path("hirate.mov"));
 
   const struct {
     std::vector<std::string> args;
@@ -351,8 +243,11 @@ TEST_F(Movies, BrokenInputsAndImpossibleOutputsFailWithOneLineAndNoFile) {
       {{path("sound.mov"), path("out.mov")}, "no video stream"},
       {{clip("rgb.mkv"), path("out.mov"), "--codec", "cinepak9"}, "unknown codec"},
       {{clip("rgb.mkv"), path("out.mp4"), "--codec", "prores_hq"}, "cannot hold"},
-      {{clip("prores.mov"), path("out.mp4"), "--codec", "h264"}, "audio"},
+      {{clip("prores.mov"), path("out.mp4"), "--codec", "h264", "--audio", "copy"}, "audio untouched"},
       {{clip("rgb.mkv"), path("out.mov"), "-f", "5-40"}, "range"},
+      {{path("hirate.mov"), path("out.mp4")}, "cannot encode audio stream 1 (pcm_s24le) as aac at 192000 Hz"},
+      {{clip("rgb.mkv"), path("out.mov"), "--fit", "0x0"}, "--fit 0x0 has no area"},
+      {{clip("rgb.mkv"), path("out.mov"), "--fit", "1000x1000", "--max-pixels", "500000"}, "larger than the limit"},
   };
   for (const auto& c : cases) {
     const std::vector<std::string> before = [&] {
@@ -370,6 +265,16 @@ TEST_F(Movies, BrokenInputsAndImpossibleOutputsFailWithOneLineAndNoFile) {
     std::sort(after.begin(), after.end());
     EXPECT_EQ(after, before) << c.says;  // nothing written, not even a temporary file
   }
+}
+
+// A disk that fills up mid-render (here a file-size limit) ends the render
+// with one line naming the output, and leaves nothing behind.
+TEST_F(Movies, AFullDiskFailsWithOneLineAndLeavesNoFile) {
+  const CommandResult r = testing::RunQuietRenderWithFileLimit({clip("prores.mov"), path("out.mov")}, 200'000);
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+  EXPECT_NE(r.err.find("cannot write output '" + path("out.mov") + "': File too large"), std::string::npos) << r.err;
+  EXPECT_TRUE(fs::is_empty(folder_.path()));
 }
 
 // ---- memory ------------------------------------------------------------------
