@@ -1,8 +1,8 @@
 #pragma once
 
-// The command's view of an OpenFX plug-in, built on the project's host
-// library: finding and loading a plug-in, what it describes, and instances
-// that render RGBA pictures held in memory as files store them.
+// The command's view of an OpenFX plug-in: the host library's render
+// session (session/session.h) over the command's RGBA pictures, and where
+// the command looks for plug-ins and their scanner.
 
 #include <functional>
 #include <memory>
@@ -11,36 +11,17 @@
 
 #include "image_file.h"
 #include "parameter_values.h"
+#include "session/session.h"
 
 namespace lenstrove::cli {
 
-struct PluginSummary {
-  std::string identifier;
-  std::string version;  // "1.11"
-  std::string label;
-  std::string file;  // the .ofx module
-};
+using session::ClipInfo;
+using session::PluginDescription;
+using session::PluginSummary;
+using session::RenderWindow;
 
-struct ClipInfo {
-  std::string name;
-  std::vector<std::string> components;  // "RGBA", "Alpha", ...
-  bool optional = false;
-};
-
-struct PluginDescription {
-  PluginSummary summary;
-  std::string grouping;
-  std::vector<std::string> contexts;  // "filter", "general", ...
-  std::vector<std::string> depths;    // "byte", "float", ...
-  std::vector<ClipInfo> clips;        // as declared for the filter context
-  std::vector<ParameterInfo> parameters;  // in declaration order
-  // A plug-in that declares its renders unsafe gets one render at a time
-  // in the whole process; one without tile support gets whole frames.
-  bool rendersInParallel = true;
-  bool supportsTiles = true;
-  bool supportsDepth(PixelDepth depth) const;
-  bool supportsDepth(const std::string& shortName) const;  // "byte", "short", "half", "float"
-};
+// Whether the plug-in renders at the depth the command reads files at.
+bool SupportsDepth(const PluginDescription& plugin, PixelDepth depth);
 
 // The folders searched for bundles, in order: OFX_PLUGIN_PATH's entries,
 // /usr/OFX/Plugins, then the build tree's bundle folder when the command
@@ -50,12 +31,6 @@ std::vector<std::string> PluginSearchFolders();
 // Every plug-in found on the search path. Modules that fail to load are
 // reported in `problems` instead of stopping the listing.
 std::vector<PluginSummary> ListPlugins(std::vector<std::string>& problems);
-
-// A rectangle of pixels counted from the picture's bottom-left pixel, y up
-// as in OpenFX, x2 and y2 exclusive.
-struct RenderWindow {
-  int x1, y1, x2, y2;
-};
 
 // Reads the source picture at another time of what is being rendered, at
 // the depth given; null when there is no frame at that time. Called from
@@ -81,13 +56,11 @@ class EffectInstance {
   // of its threads.
   virtual void setProgressListener(std::function<void(double)> /*listener*/) {}
   // Renders `source` into `output` (same size, windows and depth) at
-  // `time`, one render call per window. The pictures are handed over in
-  // place, top row first, as OpenFX images with a negative row stride; the
-  // source clip's region of definition is the display window. When the
-  // plug-in's region of definition reaches beyond the source, `output` may
-  // be regrown to cover both and the windows are spread over it (see
-  // setOutputPixelLimit). Throws std::runtime_error when the plug-in
-  // answers an error or an unusable region.
+  // `time`, one render call per window; see session::Instance::Render.
+  // When the plug-in's region of definition reaches beyond the source,
+  // `output` may be regrown to cover both and the windows are spread over
+  // it (see setOutputPixelLimit). Throws std::runtime_error when the
+  // plug-in answers an error or an unusable region.
   virtual void render(const RgbaImage& source, RgbaImage& output, double time,
                       const std::vector<RenderWindow>& windows) = 0;
 };
@@ -105,5 +78,9 @@ class LoadedPlugin {
 // .ofx.bundle folder. Throws std::runtime_error for an unknown plug-in or a
 // module that does not load or describe itself.
 std::unique_ptr<LoadedPlugin> OpenPlugin(const std::string& which);
+
+// The command's picture as the session reads and writes it: the same
+// pixels, top row first.
+session::Picture PictureOf(const RgbaImage& image);
 
 }  // namespace lenstrove::cli

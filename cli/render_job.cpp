@@ -25,23 +25,6 @@ const char* DepthWord(PixelDepth depth) { return depth == PixelDepth::Byte ? "by
 
 PixelDepth Other(PixelDepth depth) { return depth == PixelDepth::Byte ? PixelDepth::Float : PixelDepth::Byte; }
 
-// The grid's column count: the largest divisor of the tile count not above
-// its square root, so the tiles come out as square as possible.
-int GridColumns(int tiles) {
-  int columns = 1;
-  for (int c = 1; static_cast<long long>(c) * c <= tiles; ++c)
-    if (tiles % c == 0) columns = c;
-  return columns;
-}
-
-// Edges that split `length` into `parts` nearly equal spans.
-std::vector<int> Edges(int start, int length, int parts) {
-  std::vector<int> edges;
-  for (int i = 0; i <= parts; ++i)
-    edges.push_back(start + static_cast<int>(static_cast<long long>(length) * i / parts));
-  return edges;
-}
-
 // The source at other times, read on demand for plug-ins that ask for it:
 // any frame of the input sequence on disk (rendered or not), or the
 // picture of a rendered time. The few most recently read stay, since such
@@ -145,8 +128,8 @@ void RenderTask(EffectInstance& instance, const FrameTask& task, SharedState& sh
   output.x = source.x;
   output.y = source.y;
   output.display = source.display;
-  const int tiles = shared.description.supportsTiles ? plan.tiles : 1;
-  instance.render(source, output, task.time, SplitIntoWindows(source.width, source.height, tiles));
+  instance.render(source, output, task.time,
+                  session::WindowsFor(shared.description, source.width, source.height, plan.tiles));
   if (plan.colour) plan.colour->toOutput(output, premultiplied);
   const FileWriteRequest request{StorageForOutput(depth, file.pictureStorage()), plan.compression, plan.history};
   shared.warn(WriteImageFile(task.output, file, output, request));
@@ -186,45 +169,26 @@ std::vector<std::unique_ptr<EffectInstance>> MakeInstances(LoadedPlugin& plugin,
 
 }  // namespace
 
-int WorkerCount(int requested, std::size_t taskCount) {
-  int workers = requested > 0 ? requested : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-  return static_cast<int>(std::max<std::size_t>(1, std::min<std::size_t>(workers, taskCount)));
-}
-
 PixelDepth ChooseDepth(DepthChoice choice, PixelDepth natural, const PluginDescription& plugin) {
   if (choice != DepthChoice::Auto) {
     const PixelDepth wanted = choice == DepthChoice::Byte ? PixelDepth::Byte : PixelDepth::Float;
-    if (!plugin.supportsDepth(wanted))
+    if (!SupportsDepth(plugin, wanted))
       throw std::runtime_error("plug-in '" + plugin.summary.identifier + "' does not render at " +
                                DepthWord(wanted) + " depth");
     return wanted;
   }
-  if (plugin.supportsDepth(natural)) return natural;
-  if (plugin.supportsDepth(Other(natural))) return Other(natural);
+  if (SupportsDepth(plugin, natural)) return natural;
+  if (SupportsDepth(plugin, Other(natural))) return Other(natural);
   // Files are read as bytes or floats; a plug-in working only in 16-bit
   // integers or half floats gets the floats converted to its depth.
-  if (plugin.supportsDepth("short") || plugin.supportsDepth("half")) return PixelDepth::Float;
+  if (plugin.SupportsDepth("short") || plugin.SupportsDepth("half")) return PixelDepth::Float;
   throw std::runtime_error("plug-in '" + plugin.summary.identifier +
                            "' renders at no depth this host offers (byte, short, half or float)");
 }
 
-std::vector<RenderWindow> SplitIntoWindows(int width, int height, int tiles) {
-  tiles = std::max(1, tiles);
-  const int fewer = GridColumns(tiles), more = tiles / fewer;
-  // More cuts across the longer side keep the tiles near square.
-  const int columns = std::min(width >= height ? more : fewer, std::max(1, width));
-  const int rows = std::min(width >= height ? fewer : more, std::max(1, height));
-  const std::vector<int> xs = Edges(0, width, columns);
-  const std::vector<int> ys = Edges(0, height, rows);
-  std::vector<RenderWindow> windows;
-  for (int r = 0; r < rows; ++r)
-    for (int c = 0; c < columns; ++c) windows.push_back({xs[c], ys[r], xs[c + 1], ys[r + 1]});
-  return windows;
-}
-
 void RunRenderPlan(LoadedPlugin& plugin, const RenderPlan& plan, ProgressBar& progress) {
   if (plan.tasks.empty()) return;
-  const int workers = plugin.description().rendersInParallel ? WorkerCount(plan.jobs, plan.tasks.size()) : 1;
+  const int workers = session::WorkersFor(plugin.description(), plan.jobs, plan.tasks.size());
   std::vector<std::unique_ptr<EffectInstance>> instances = MakeInstances(plugin, plan, workers);
   SharedState shared{plan, plugin.description(), progress};
   for (auto& instance : instances) {

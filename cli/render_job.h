@@ -48,12 +48,9 @@ void RunRenderPlan(LoadedPlugin& plugin, const RenderPlan& plan, ProgressBar& pr
 // any of the two.
 PixelDepth ChooseDepth(DepthChoice choice, PixelDepth natural, const PluginDescription& plugin);
 
-// The frame split into `tiles` render windows covering every pixel once: a
-// grid as square as the count allows (4 gives 2x2, 6 gives 2x3, 7 gives 7
-// bands), never more windows than rows or columns allow.
-std::vector<RenderWindow> SplitIntoWindows(int width, int height, int tiles);
-
-// How many workers to start for this many tasks.
-int WorkerCount(int requested, std::size_t taskCount);
+// How frames are split into render windows and workers: see
+// session/windows.h.
+using session::SplitIntoWindows;
+using session::WorkerCount;
 
 }  // namespace lenstrove::cli

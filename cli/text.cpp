@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "session/values.h"
+
 namespace lenstrove::cli {
 
 std::optional<double> ParseDouble(const std::string& text) {
@@ -36,13 +38,6 @@ std::optional<bool> ParseSwitch(const std::string& text) {
   return std::nullopt;
 }
 
-std::string FormatNumber(double value) {
-  char buffer[64];
-  for (int precision = 6; precision <= 17; ++precision) {
-    std::snprintf(buffer, sizeof buffer, "%.*g", precision, value);
-    if (std::strtod(buffer, nullptr) == value) break;
-  }
-  return buffer;
-}
+std::string FormatNumber(double value) { return session::NumberText(value); }
 
 }  // namespace lenstrove::cli

@@ -118,7 +118,7 @@ class MovieRender {
     keepSamples_ = chroma_ == ChromaStyle::RoundTrip && colour_ == nullptr &&
                    writer_->pixelFormat() == shape_.picture.pixelFormat && TilesCanBeWritten(writer_->pixelFormat());
 
-    const int workers = plugin_.description().rendersInParallel ? WorkerCount(command_.jobs, 1 << 20) : 1;
+    const int workers = session::WorkersFor(plugin_.description(), command_.jobs, 1 << 20);
     for (int i = 0; i < workers; ++i) {
       workers_.push_back(std::make_unique<Worker>());
       workers_.back()->instance = plugin_.createInstance();
@@ -261,9 +261,8 @@ class MovieRender {
     if (colour_) colour_->toDisplay(source, shape_.premultiplied);
     RgbaImage& output = worker.output;
     Reshape(output, source.width, source.height, depth_);
-    const int tiles = plugin_.description().supportsTiles ? command_.tiles : 1;
     worker.instance->render(source, output, static_cast<double>(job.number),
-                            SplitIntoWindows(source.width, source.height, tiles));
+                            session::WindowsFor(plugin_.description(), source.width, source.height, command_.tiles));
     if (colour_) colour_->toOutput(output, shape_.premultiplied);
     if (writer_) {
       if (keepSamples_) {
