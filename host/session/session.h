@@ -2,8 +2,8 @@
 #define LENSTROVE_SESSION_SESSION_H
 
 // The render session: any OpenFX filter applied to pictures held in memory,
-// through the project's host library. The lenstrove command and the Python
-// module are front ends over it.
+// through the project's host library. The lenstrove command is a front end
+// over it; it is made for others, a Python module among them, alike.
 //
 //   session::Plugin blur("org.example.Blur");          // identifier, .ofx file or bundle
 //   session::Instance instance = blur.NewInstance();
