@@ -35,12 +35,13 @@ struct PixelRect {
 };
 
 struct Picture {
-  void* data = nullptr;  // the first pixel of the row stored first
+  void* data = nullptr;  // the first pixel of the first row in rowOrder
   int width = 0, height = 0;
   int channels = 4;  // 1, 3 or 4
   SampleType sample = SampleType::Float;
-  // Bytes from the start of one row in memory to the next; 0 for rows
-  // packed tightly. Negative strides step back through memory.
+  // Bytes from the start of one row to the next in rowOrder; 0 for rows
+  // packed tightly. A negative stride steps back through memory (a numpy
+  // array flipped upside down).
   std::ptrdiff_t rowStride = 0;
   RowOrder rowOrder = RowOrder::TopFirst;
   int x = 0, y = 0;   // where the top-left pixel lies in the frame

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -127,9 +128,11 @@ host::Image Steps(const OfxRectI& bounds) {
 constexpr unsigned char kPadding = 0x5A;
 
 // A picture over memory of its own whose rows are `padding` bytes longer
-// than the pixels (filled with kPadding) and stored in `order`.
+// than the pixels (filled with kPadding) and stored in `order`, stepping
+// back through memory when `backwards`.
 struct Laid {
-  Laid(const host::Image& pixels, SampleType sample, int channels, int padding, RowOrder order) {
+  Laid(const host::Image& pixels, SampleType sample, int channels, int padding, RowOrder order,
+       bool backwards = false) {
     const OfxRectI& b = pixels.Bounds();
     picture.width = b.x2 - b.x1;
     picture.height = b.y2 - b.y1;
@@ -139,6 +142,10 @@ struct Laid {
     picture.rowOrder = order;
     bytes.assign(static_cast<std::size_t>(picture.rowStride) * picture.height, kPadding);
     picture.data = bytes.data();
+    if (backwards) {
+      picture.data = bytes.data() + picture.rowStride * (picture.height - 1);
+      picture.rowStride = -picture.rowStride;
+    }
     for (int row = 0; row < picture.height; ++row)
       std::memcpy(picture.Row(row), pixels.PixelAddress(b.x1, b.y2 - 1 - row), picture.width * pixels.PixelBytes());
   }
@@ -148,7 +155,7 @@ struct Laid {
     for (int row = 0; row < picture.height; ++row) {
       const unsigned char* at = picture.Row(row);
       if (std::memcmp(at, expected.PixelAddress(0, picture.height - 1 - row), used) != 0) return false;
-      for (std::size_t i = used; i < static_cast<std::size_t>(picture.rowStride); ++i)
+      for (std::size_t i = used; i < static_cast<std::size_t>(std::abs(picture.rowStride)); ++i)
         if (at[i] != kPadding) return false;
     }
     return true;
@@ -161,20 +168,23 @@ struct Laid {
 struct Layout {
   int padding;
   RowOrder order;
+  bool backwards;
 };
-constexpr Layout kLayouts[] = {{0, RowOrder::TopFirst}, {13, RowOrder::BottomFirst}};
+constexpr Layout kLayouts[] = {{0, RowOrder::TopFirst, false}, {13, RowOrder::BottomFirst, false},
+                               {6, RowOrder::TopFirst, true}};
 
 // Renders `source` laid out each way through `instance` and checks the
 // output against `expected`.
 void ExpectRendersAs(session::Instance& instance, const host::Image& source, const host::Image& expected,
                      const Format& format, int channels) {
   for (const Layout& layout : kLayouts) {
-    Laid in(source, format.sample, channels, layout.padding, layout.order);
+    Laid in(source, format.sample, channels, layout.padding, layout.order, layout.backwards);
     Laid out(host::Image(source.Bounds(), format.depth, ComponentsOf(channels)), format.sample, channels,
-             layout.padding, layout.order);
+             layout.padding, layout.order, layout.backwards);
     instance.Render(in.picture, out.picture, 0.0);
     const std::string what = std::string(format.depth) + ", " + std::to_string(channels) + " channels, padding " +
-                             std::to_string(layout.padding);
+                             std::to_string(layout.padding) +
+                             (layout.backwards ? " backwards" : "");
     EXPECT_TRUE(out.Holds(expected)) << what;
     EXPECT_TRUE(in.Holds(source)) << what << ": the source changed";
   }
