@@ -77,6 +77,8 @@ using FrameSource = std::function<std::optional<HeldPicture>(double time, Sample
 // its sample type and channels may differ from the source's.
 using OutputMaker = std::function<Picture(const PixelRect& window)>;
 
+// One instance of the plug-in, with its own parameter values. Use it from
+// one thread at a time; instances of one plug-in render side by side.
 class Instance {
  public:
   Instance(Instance&&) noexcept;
