@@ -2,7 +2,8 @@
 # ThreadSanitizer check: many plug-in instances rendering different frames
 # at once through the project's host (tests/robustness), the host's worker
 # pool, mutexes, concurrent tiles and the one-at-a-time renders of an unsafe
-# plug-in (tests/host), and the lenstrove command
+# plug-in (tests/host), one plug-in used from several threads through the
+# render session, an instance each (tests/session), and the lenstrove command
 # rendering a sequence with several workers, with the Lenstrove plug-in and
 # with a fully thread-safe test plug-in that splits rows over the pool,
 # a plug-in on the standard's C++ support library whose image processor
@@ -18,7 +19,7 @@ build=${TSAN_BUILD_DIR:-build-tsan}
 
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DLENSTROVE_TSAN=ON >/dev/null
-targets=(robustness_concurrency_tests host_tests LenstroveSuiteUser)
+targets=(robustness_concurrency_tests host_tests session_tests LenstroveSuiteUser)
 # Read whole before searching: grep -q stops at the first match, and under
 # pipefail the writer's broken pipe would count as not found.
 known_targets=$(cmake --build "$build" --target help)
@@ -44,6 +45,9 @@ echo "== concurrent instances (ThreadSanitizer)"
 
 echo "== the multithread suite's pool, mutexes, concurrent tiles and unsafe renders (ThreadSanitizer)"
 "$build/tests/host_tests" --gtest_filter='HostServices.*:HostActions.*'
+
+echo "== one plug-in from several threads through the render session, an instance each (ThreadSanitizer)"
+"$build/tests/session_tests" --gtest_filter='SessionThreads.*'
 
 if ((have_sdk)); then
   echo "== the support library's image processor: bands on the pool in concurrent tiles (ThreadSanitizer)"

@@ -1,6 +1,7 @@
 #include "session/picture.h"
 
 #include <climits>
+#include <cstdint>
 #include <cstdlib>
 
 #include "session/error.h"
@@ -97,6 +98,19 @@ host::Image Wrap(const Picture& picture, const PixelRect& frame) {
   return image;
 }
 
+namespace {
+
+// Whether every sample lies at an address of its own size, as plug-ins
+// read them. A caller's rows need not (a padded numpy view, say).
+bool SamplesAligned(const host::Image& picture) {
+  const std::string depth = StringProperty(picture.Properties(), kOfxImageEffectPropPixelDepth);
+  const std::uintptr_t size = depth == kOfxBitDepthFloat ? 4 : depth == kOfxBitDepthByte ? 1 : 2;
+  return reinterpret_cast<std::uintptr_t>(picture.Data()) % size == 0 &&
+         static_cast<std::uintptr_t>(std::abs(picture.RowBytes())) % size == 0;
+}
+
+}  // namespace
+
 host::Image* InFormat(host::Image& picture, const WantedFormat& wanted, std::optional<host::Image>& converted,
                       bool copyPixels) {
   const std::string& depth = wanted.depth;
@@ -104,7 +118,7 @@ host::Image* InFormat(host::Image& picture, const WantedFormat& wanted, std::opt
   picture.Properties().Set(kOfxImageEffectPropPreMultiplication, 0, wanted.premultiplication);
   if (depth == StringProperty(picture.Properties(), kOfxImageEffectPropPixelDepth) &&
       components == StringProperty(picture.Properties(), kOfxImageEffectPropComponents) &&
-      wanted.alpha == host::AlphaChange::kNone)
+      wanted.alpha == host::AlphaChange::kNone && SamplesAligned(picture))
     return &picture;
   if (!host::ConvertibleDepth(depth))
     throw Error("cannot convert pictures to depth " + ShortName(depth, "OfxBitDepth"));

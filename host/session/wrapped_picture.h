@@ -38,8 +38,9 @@ struct WantedFormat {
   std::string premultiplication;                      // the plug-in's way, as OpenFX names it
 };
 
-// `picture` as the plug-in asked for it: itself when it already is that,
-// else a copy in `converted` (its pixels converted when `copyPixels`).
+// `picture` as the plug-in asked for it: itself when it already is that
+// and its samples are aligned, else a copy in `converted` (its pixels
+// converted when `copyPixels`).
 host::Image* InFormat(host::Image& picture, const WantedFormat& wanted, std::optional<host::Image>& converted,
                       bool copyPixels);
 

@@ -1,6 +1,7 @@
-// The render job: how frames are split into windows, which depth is used,
-// and how workers share frames, each with its own instance, with a stand-in
-// plug-in that records what it is asked to do.
+// The render job: which depth is used, and how workers share frames, each
+// with its own instance, with a stand-in plug-in that records what it is
+// asked to do. (How frames split into windows and workers is the render
+// session's: tests/session/windows_test.cpp.)
 
 #include <gtest/gtest.h>
 
@@ -16,32 +17,6 @@
 namespace lenstrove::cli {
 namespace {
 namespace fs = std::filesystem;
-
-TEST(RenderWindows, EveryPixelIsCoveredExactlyOnce) {
-  for (int tiles : {1, 2, 4, 6, 7, 12, 64}) {
-    for (auto [width, height] : {std::pair{1, 1}, {3, 2}, {17, 5}, {1920, 1080}, {5, 31}}) {
-      const std::vector<RenderWindow> windows = SplitIntoWindows(width, height, tiles);
-      std::vector<int> hits(static_cast<std::size_t>(width) * height, 0);
-      for (const RenderWindow& w : windows) {
-        ASSERT_LT(w.x1, w.x2);
-        ASSERT_LT(w.y1, w.y2);
-        for (int y = w.y1; y < w.y2; ++y)
-          for (int x = w.x1; x < w.x2; ++x) ++hits[static_cast<std::size_t>(y) * width + x];
-      }
-      for (int h : hits) ASSERT_EQ(h, 1) << tiles << " tiles of " << width << "x" << height;
-      EXPECT_LE(windows.size(), static_cast<std::size_t>(tiles));
-    }
-  }
-}
-
-TEST(RenderWindows, TileCountsGiveNearSquareGrids) {
-  EXPECT_EQ(SplitIntoWindows(100, 100, 4).size(), 4u);
-  const std::vector<RenderWindow> six = SplitIntoWindows(300, 200, 6);
-  ASSERT_EQ(six.size(), 6u);
-  EXPECT_EQ(six[0].x2 - six[0].x1, 100);  // three across the wider side
-  EXPECT_EQ(six[0].y2 - six[0].y1, 100);
-  EXPECT_EQ(SplitIntoWindows(10, 3, 7).size(), 7u);  // a prime: bands across
-}
 
 PluginDescription WithDepths(std::vector<std::string> depths) {
   PluginDescription d;
@@ -59,13 +34,6 @@ TEST(DepthChoice, AutoPrefersTheFilesDepthAndFallsBack) {
   EXPECT_THROW(ChooseDepth(DepthChoice::Byte, PixelDepth::Byte, floatOnly), std::runtime_error);
   EXPECT_EQ(ChooseDepth(DepthChoice::Auto, PixelDepth::Byte, WithDepths({"half"})), PixelDepth::Float);
   EXPECT_THROW(ChooseDepth(DepthChoice::Auto, PixelDepth::Byte, WithDepths({"rgb565"})), std::runtime_error);
-}
-
-TEST(Workers, NeverMoreThanThereAreFrames) {
-  EXPECT_EQ(WorkerCount(8, 3), 3);
-  EXPECT_EQ(WorkerCount(2, 100), 2);
-  EXPECT_GE(WorkerCount(0, 100), 1);
-  EXPECT_EQ(WorkerCount(4, 0), 1);
 }
 
 // ---- RunRenderPlan with a stand-in plug-in ----

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <functional>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -244,6 +245,29 @@ TEST(SessionRender, TheModuleRendersEveryLayoutAsTheHostLibraryDoes) {
   for (const Format& format : kFormats)
     for (int channels : {1, 3, 4})
       ExpectRendersAs(instance, Converted(values, format.depth, channels), expected[next++], format, channels);
+}
+
+// One plug-in used from several threads at once, an instance each, as a
+// script's threads would use it; one thread opens it again for itself.
+TEST(SessionThreads, InstancesRenderSideBySideAsOneRendersAlone) {
+  const Format bytes = kFormats[0];
+  const host::Image source = NoiseByteImage({0, 0, 64, 36});
+  session::Plugin module(kBundlePath, Options());
+  const auto render = [&](const session::Plugin& plugin) {
+    session::Instance instance = plugin.NewInstance();
+    instance.Set("GuideThirds", true);
+    Laid in(source, bytes.sample, 4, 0, RowOrder::TopFirst), out(host::Image({0, 0, 64, 36}, bytes.depth), bytes.sample,
+                                                                 4, 0, RowOrder::TopFirst);
+    instance.Render(in.picture, out.picture, 0.0, session::SplitIntoWindows(64, 36, 3));
+    return out.bytes;
+  };
+  const std::vector<unsigned char> alone = render(module);
+  std::vector<std::vector<unsigned char>> results(4);
+  std::vector<std::thread> threads;
+  for (std::size_t i = 0; i < results.size(); ++i)
+    threads.emplace_back([&, i] { results[i] = i == 0 ? render(session::Plugin(kBundlePath, Options())) : render(module); });
+  for (std::thread& thread : threads) thread.join();
+  for (const std::vector<unsigned char>& result : results) EXPECT_EQ(result, alone);
 }
 
 TEST(SessionErrors, CarryThePluginsOwnMessage) {
