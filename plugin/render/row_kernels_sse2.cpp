@@ -126,10 +126,8 @@ inline VI INarrow32(VI a, VI b) { return _mm_packs_epi32(a, b); }
 inline VI INarrowSigned(VI a, VI b) { return _mm_packs_epi16(a, b); }
 inline VI I16CmpGT(VI a, VI b) { return _mm_cmpgt_epi16(a, b); }
 inline VI I16CmpEq(VI a, VI b) { return _mm_cmpeq_epi16(a, b); }
-inline VI I16Sub(VI a, VI b) { return _mm_sub_epi16(a, b); }
 inline VI I16Shr2(VI a) { return _mm_srli_epi16(a, 2); }
 inline VI I8CmpGT(VI a, VI b) { return _mm_cmpgt_epi8(a, b); }
-inline VI I8Sub(VI a, VI b) { return _mm_sub_epi8(a, b); }
 inline VI IInterleave8(VI a, VI b, bool high) { return high ? _mm_unpackhi_epi8(a, b) : _mm_unpacklo_epi8(a, b); }
 inline VI IInterleave16(VI a, VI b, bool high) { return high ? _mm_unpackhi_epi16(a, b) : _mm_unpacklo_epi16(a, b); }
 inline bool IAnyNonZero(VI a) { return _mm_movemask_epi8(a) != 0; }
