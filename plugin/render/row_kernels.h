@@ -74,6 +74,88 @@ struct FalseColorCells {
 // two edge cells sharing their low three bits. The tests hold this true.
 bool MakeFalseColorCells(FalseColorCells& cells);
 
+// Byte false colour in integers. With the channels as bytes R, G and B,
+// u = 1063 R + 3576 G + 361 B is the luma in units of 1 / 1275000 (the
+// weights times 5000, over 255), an exact integer. The float luma differs
+// from u / 1275000 by less than 0.33 units: four roundings of at most 2^-24
+// each on a sum of non-negative terms no larger than 1 (0.31 units), and
+// single-precision weights and edges within 0.02 units of their decimals.
+// Every band edge is a whole number of units and a multiple of 250 (the
+// edge times 5100 steps of 250 units), and the gray byte, floor(luma * 255)
+// after one more rounding (0.08 units), steps at multiples of 5000. So where
+// u is not exactly at an edge, the luma lies on the same side of it as u,
+// and where u is no multiple of 5000 the gray byte is u / 5000 rounded down.
+// The kernels work with j = u / 250 rounded down: a luma with u above an
+// edge has j at or above the edge's step (kFalseColorEdgeSteps), and the
+// gray byte is j / 20 rounded down. Lanes with u exactly 250 j at an edge or
+// at a gray byte's step are left to the float route.
+constexpr int32_t kLumaUnitsPerByteLevel = 5000;
+constexpr int32_t kLumaUnitsPerStep = 250;
+constexpr int32_t LumaUnitWeight(float weight) {
+  return static_cast<int32_t>(static_cast<double>(weight) * kLumaUnitsPerByteLevel + 0.5);
+}
+constexpr int32_t kLumaUnitWeightRed = LumaUnitWeight(color::kLumaWeightRed);
+constexpr int32_t kLumaUnitWeightGreen = LumaUnitWeight(color::kLumaWeightGreen);
+constexpr int32_t kLumaUnitWeightBlue = LumaUnitWeight(color::kLumaWeightBlue);
+constexpr double AbsoluteDifference(double a, double b) { return a > b ? a - b : b - a; }
+// How far the weights in units are from the float weights, summed over the
+// channels at their largest (255): part of the 0.33 above.
+constexpr double kLumaUnitWeightError =
+    255 * (AbsoluteDifference(color::kLumaWeightRed * 5000.0, kLumaUnitWeightRed) +
+           AbsoluteDifference(color::kLumaWeightGreen * 5000.0, kLumaUnitWeightGreen) +
+           AbsoluteDifference(color::kLumaWeightBlue * 5000.0, kLumaUnitWeightBlue));
+static_assert(kLumaUnitWeightError < 0.02, "the luma weights are whole numbers of units");
+constexpr int32_t kLumaUnitsMax = 255 * (kLumaUnitWeightRed + kLumaUnitWeightGreen + kLumaUnitWeightBlue);
+static_assert(kLumaUnitsMax == 255 * kLumaUnitsPerByteLevel, "the weights sum to one");
+// A band edge in steps of 250 units.
+constexpr int32_t EdgeStep(float edge) {
+  return static_cast<int32_t>(static_cast<double>(edge) * (255.0 * kLumaUnitsPerByteLevel / kLumaUnitsPerStep) + 0.5);
+}
+constexpr int32_t kFalseColorEdgeSteps[kFalseColorEdges] = {
+    EdgeStep(color::kPurpleBelow), EdgeStep(color::kBlueBelow), EdgeStep(color::kGreenFrom),
+    EdgeStep(color::kGreenTo),     EdgeStep(color::kPinkFrom),  EdgeStep(color::kPinkTo),
+    EdgeStep(color::kRedAbove)};
+constexpr bool EdgeStepsExact() {
+  const float edges[kFalseColorEdges] = {color::kPurpleBelow, color::kBlueBelow, color::kGreenFrom,
+                                         color::kGreenTo,     color::kPinkFrom,  color::kPinkTo,
+                                         color::kRedAbove};
+  for (int i = 0; i < kFalseColorEdges; ++i) {
+    const double units = static_cast<double>(edges[i]) * 255.0 * kLumaUnitsPerByteLevel;
+    if (AbsoluteDifference(units, kFalseColorEdgeSteps[i] * double{kLumaUnitsPerStep}) > 0.03) return false;
+    if (i > 0 && kFalseColorEdgeSteps[i] <= kFalseColorEdgeSteps[i - 1]) return false;
+  }
+  return true;
+}
+static_assert(EdgeStepsExact(), "every band edge is a whole number of steps");
+// The smallest float above 1 / 250: u times it, truncated, is u / 250
+// rounded down for every u up to kLumaUnitsMax (the excess stays below
+// 0.001 of a step there; the tests check every u).
+constexpr float kLumaStepScale = 0x1.0624dep-8f;
+static_assert(static_cast<double>(kLumaStepScale) > 1.0 / kLumaUnitsPerStep &&
+                  static_cast<double>(kLumaStepScale) - 1.0 / kLumaUnitsPerStep < 1e-9,
+              "just above 1 / 250");
+// The gray byte from j: (j * 3277) >> 16 is j / 20 rounded down for every j
+// up to 5100 (3277 / 65536 exceeds 1/20 by less than 0.016 / 5100).
+constexpr int32_t kStepsPerByteLevel = kLumaUnitsPerByteLevel / kLumaUnitsPerStep;
+constexpr int32_t kGrayByteFromSteps = 3277;
+// The bucket from j: every edge is a whole number of hundredths of luma, 51
+// steps each, so j lies at or above an edge's step exactly where
+// q = j / 51 rounded down, the luma in hundredths (0 to 100, a byte), lies at
+// or above the edge's hundredth. (j * 5141) >> 18 is q for every j up to 5100.
+constexpr int32_t kStepsPerHundredth = 51;
+constexpr int32_t kHundredthsFromSteps = 5141;  // then shifted right by 2
+constexpr bool EdgesWholeHundredths() {
+  for (int32_t step : kFalseColorEdgeSteps)
+    if (step % kStepsPerHundredth != 0 || step / kStepsPerHundredth > 127) return false;
+  return true;
+}
+static_assert(EdgesWholeHundredths(), "every band edge is a whole number of hundredths");
+// On bar rows the gray byte is floor(luma * factor * 255) after two more
+// roundings: within 1.3e-4 of u * factor / 5000, which the kernels compute
+// in float (within 3.1e-5 of it). They take it where u * factor / 5000 plus
+// and minus this margin truncate alike.
+constexpr float kBarGrayMargin = 0x1p-12f;
+
 // What a bucket's luma is multiplied by on its way to a gray level byte:
 // 255 in the gray buckets, 0 elsewhere (the band colour then fills in).
 constexpr float kFalseColorGrayScale[kFalseColorBuckets] = {0, 0, 255, 0, 255, 0, 255, 0};

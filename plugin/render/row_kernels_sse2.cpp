@@ -23,6 +23,7 @@ constexpr size_t kVectorBytes = 16;
 
 inline VF FSet1(float v) { return _mm_set1_ps(v); }
 inline VF FAdd(VF a, VF b) { return _mm_add_ps(a, b); }
+inline VF FSub(VF a, VF b) { return _mm_sub_ps(a, b); }
 inline VF FMul(VF a, VF b) { return _mm_mul_ps(a, b); }
 inline VF FMulAddExactProduct(VF a, VF b, VF c) { return FAdd(FMul(a, b), c); }
 inline VF FMin(VF a, VF b) { return _mm_min_ps(a, b); }
@@ -116,9 +117,25 @@ inline void StoreFloatPixels(unsigned char* p, VF r, VF g, VF b, VF a, bool stre
   }
 }
 
+// For byte false colour in integers (row_kernels_false_colour.inc).
+#define LS_HAS_LUMA_UNITS 1
+inline VI IAdd(VI a, VI b) { return _mm_add_epi32(a, b); }
+inline VI ICmpEq(VI a, VI b) { return _mm_cmpeq_epi32(a, b); }
+inline VI IMulAddPairs(VI a, VI b) { return _mm_madd_epi16(a, b); }
+inline VI INarrow32(VI a, VI b) { return _mm_packs_epi32(a, b); }
+inline VI INarrowSigned(VI a, VI b) { return _mm_packs_epi16(a, b); }
+inline VI I16CmpGT(VI a, VI b) { return _mm_cmpgt_epi16(a, b); }
+inline VI I16CmpEq(VI a, VI b) { return _mm_cmpeq_epi16(a, b); }
+inline VI I16Shr2(VI a) { return _mm_srli_epi16(a, 2); }
+inline VI I8CmpGT(VI a, VI b) { return _mm_cmpgt_epi8(a, b); }
+inline VI IInterleave8(VI a, VI b, bool high) { return high ? _mm_unpackhi_epi8(a, b) : _mm_unpacklo_epi8(a, b); }
+inline VI IInterleave16(VI a, VI b, bool high) { return high ? _mm_unpackhi_epi16(a, b) : _mm_unpacklo_epi16(a, b); }
+inline bool IAnyNonZero(VI a) { return _mm_movemask_epi8(a) != 0; }
+
 #include "render/row_kernels_simd.inc"
 
 #undef LS_TARGET
+#undef LS_HAS_LUMA_UNITS
 
 }  // namespace
 

@@ -363,6 +363,35 @@ TEST(FastPathTest, EveryByteColourThroughFalseColour) {
   }
 }
 
+// Byte false colour in integers leaves lanes whose luma sits exactly at a
+// band edge or a gray byte's step to the float route, and a run where that
+// keeps happening (neutral grays, R = G = B, all sit at a step) to the float
+// route altogether; bar rows check their gray byte against a margin. Neutral
+// ramps between rows of colours, outside and on bars, at a spread of opacities.
+TEST(FastPathTest, ByteFalseColourOfNeutralGraysAndBars) {
+  std::mt19937_64 rng(23);
+  const OfxRectI bounds{0, 0, 256, 256};  // a 2.39 crop makes bars of the top and bottom 74 rows
+  Buffer source = MakeBuffer(bounds, 4, 0, false, 0, rng);
+  for (int y = 0; y < 256; ++y)
+    for (int x = 0; x < 256; ++x) {
+      unsigned char* p = source.plane.origin + y * source.plane.rowBytes + x * 4;
+      const bool neutral = y % 4 != 0;
+      p[0] = static_cast<unsigned char>(x);
+      p[1] = static_cast<unsigned char>(neutral ? x : y);
+      p[2] = static_cast<unsigned char>(neutral ? x : x ^ y);
+    }
+  const Buffer output = MakeBuffer(bounds, 4, 0, false, 0, rng);
+  for (double opacity : {0.0, 0.13, 0.5, 0.77, 0.98}) {
+    RenderSettings s;
+    s.FalseColorMode = 1;
+    s.Crop239 = 1;
+    s.CropOpacity = opacity;
+    ExpectSameAsReference(PixelLayout::ByteRGBA, source, output, false, bounds, s,
+                          "opacity " + std::to_string(opacity));
+    if (HasFatalFailure()) return;
+  }
+}
+
 // Bar rows of byte images darken by a multiply found per render, or by the
 // float route at the few opacities no multiplier matches: every byte value
 // at a sweep of opacities, opaque bars included.

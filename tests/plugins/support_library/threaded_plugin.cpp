@@ -72,15 +72,19 @@ class ThreadedEffect : public OFX::ImageEffect {
   explicit ThreadedEffect(OfxImageEffectHandle handle)
       : ImageEffect(handle),
         output_(fetchClip(kOfxImageEffectOutputClipName)),
-        source_(fetchClip(kOfxImageEffectSimpleSourceClipName)) {}
+        source_(fetchClip(kOfxImageEffectSimpleSourceClipName)),
+        // Fetched once here: the library caches what an instance fetches
+        // without a lock, and the windows of a frame render at once.
+        gain_(fetchDoubleParam("Gain")),
+        threads_(fetchIntParam("Threads")) {}
 
   void render(const OFX::RenderArguments& args) override {
     std::unique_ptr<OFX::Image> output(output_->fetchImage(args.time));
     std::unique_ptr<OFX::Image> source(source_->fetchImage(args.time));
     if (!output) throw OFX::Exception::Suite(kOfxStatFailed);
-    const float gain = static_cast<float>(fetchDoubleParam("Gain")->getValueAtTime(args.time));
+    const float gain = static_cast<float>(gain_->getValueAtTime(args.time));
     int bands = 1;
-    fetchIntParam("Threads")->getValueAtTime(args.time, bands);
+    threads_->getValueAtTime(args.time, bands);
     switch (output->getPixelDepth()) {
       case OFX::eBitDepthUByte: return Run<unsigned char>(args, *output, source.get(), gain, bands);
       case OFX::eBitDepthUShort: return Run<unsigned short>(args, *output, source.get(), gain, bands);
@@ -113,6 +117,8 @@ class ThreadedEffect : public OFX::ImageEffect {
 
   OFX::Clip* output_;
   OFX::Clip* source_;
+  OFX::DoubleParam* gain_;
+  OFX::IntParam* threads_;
 };
 
 mDeclarePluginFactory(ThreadedFactory, {}, {});
