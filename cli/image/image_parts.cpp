@@ -1,4 +1,4 @@
-#include "image_parts.h"
+#include "image/image_parts.h"
 
 #include <algorithm>
 #include <cstring>
