@@ -7,6 +7,7 @@
 #include <pybind11/stl.h>
 
 #include <algorithm>
+#include <cmath>
 #include <memory>
 #include <optional>
 #include <string>
@@ -52,6 +53,7 @@ class PythonPlugin {
   py::dict Describe() const { return DescriptionDict(Description()); }
 
   py::array Render(const py::array& array, double time, const std::string& alpha, const py::kwargs& parameters) {
+    if (!std::isfinite(time)) throw session::Error("time=" + session::NumberText(time) + " is not a frame time");
     std::vector<std::string> warnings;
     const std::vector<session::ResolvedSetting> settings = SettingsFrom(Description(), parameters, warnings);
     Warn(warnings);

@@ -56,6 +56,8 @@ def test_errors_name_what_is_wrong(fx, coffee):
             fx.render(bad)
     with pytest.raises(lenstrove.Error, match="alpha='linear'"):
         fx.render(coffee, alpha="linear")
+    with pytest.raises(lenstrove.Error, match="time=nan is not a frame time"):
+        fx.render(coffee, time=float("nan"))
     with pytest.raises(lenstrove.Error, match=r"unknown plug-in 'org.example.Nothing'.*lenstrove.plugins\(\)"):
         lenstrove.Plugin("org.example.Nothing")
     failing = lenstrove.Plugin("org.lenstrove.tests.AlwaysFails", search_path=[os.environ["LENSTROVE_TEST_PLUGIN_DIR"]])
