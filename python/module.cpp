@@ -128,6 +128,7 @@ void RegisterError(py::module_& m) {
 PYBIND11_MODULE(lenstrove, m) {
   using lenstrove::python::PythonPlugin;
   m.doc() = "Apply any OpenFX image-effect filter to numpy arrays, through the Lenstrove host library.";
+  m.attr("__version__") = LENSTROVE_VERSION;
   lenstrove::python::RegisterError(m);
 
   py::class_<PythonPlugin>(m, "Plugin",

@@ -16,7 +16,7 @@ GUIDES = dict(GuideThirds=True, Crop239=True, CropOpacity=0.6, ShowSkinToneLine=
 
 def test_plugins_and_description(fx):
     found = {p["identifier"]: p for p in lenstrove.plugins()}
-    assert found[LENSTROVE]["version"] == "1.11"
+    assert found[LENSTROVE]["version"] == lenstrove.__version__ == "1.11"
     assert found[LENSTROVE]["file"].endswith("QelLenstrove.ofx")
 
     d = fx.describe()
