@@ -41,6 +41,12 @@ crosshair guides, 1.85, 2.35 and 2.39 crop bars) and two exposure views
 (false colour, legal levels). The bundle installs under /usr/OFX/Plugins,
 where editing applications look for OpenFX plug-ins.")
 endif()
+# The Python module applies them to numpy arrays.
+if(LENSTROVE_PYTHON_TARGET)
+  string(APPEND CPACK_DEBIAN_PACKAGE_DESCRIPTION "
+.
+The lenstrove Python module applies OpenFX filter plug-ins to numpy arrays.")
+endif()
 set(CPACK_PACKAGE_CONTACT "Lenstrove maintainers <lenstrove@localhost>")
 set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
@@ -60,6 +66,11 @@ endif()
 # The demo's contact sheet writes its labels in DejaVu Sans.
 if(LENSTROVE_BUILD_CLI)
   set(CPACK_DEBIAN_PACKAGE_RECOMMENDS fonts-dejavu-core)
+endif()
+# The Python module needs its interpreter and numpy, which the rest does not.
+if(LENSTROVE_PYTHON_TARGET)
+  list(APPEND CPACK_DEBIAN_PACKAGE_RECOMMENDS "${LENSTROVE_PYTHON_DEB_RECOMMENDS}")
+  list(JOIN CPACK_DEBIAN_PACKAGE_RECOMMENDS ", " CPACK_DEBIAN_PACKAGE_RECOMMENDS)
 endif()
 set(CPACK_PACKAGING_INSTALL_PREFIX ${CMAKE_INSTALL_PREFIX})
 set(CPACK_STRIP_FILES ON)

@@ -25,20 +25,22 @@ namespace lenstrove::host::suite_dispatch {
 
 // ---- From handles to objects ----------------------------------------------
 
+// Inline: an explicit specialisation is not, and each suite's file that
+// includes this would otherwise define it again (clang's linker refuses).
 template <class Object>
-constexpr HandleKind kKindOf = HandleKind::kPropertySet;
+inline constexpr HandleKind kKindOf = HandleKind::kPropertySet;
 template <>
-constexpr HandleKind kKindOf<FetchedImage> = HandleKind::kImage;
+inline constexpr HandleKind kKindOf<FetchedImage> = HandleKind::kImage;
 template <>
-constexpr HandleKind kKindOf<Effect> = HandleKind::kEffect;
+inline constexpr HandleKind kKindOf<Effect> = HandleKind::kEffect;
 template <>
-constexpr HandleKind kKindOf<Clip> = HandleKind::kClip;
+inline constexpr HandleKind kKindOf<Clip> = HandleKind::kClip;
 template <>
-constexpr HandleKind kKindOf<ParamSet> = HandleKind::kParamSet;
+inline constexpr HandleKind kKindOf<ParamSet> = HandleKind::kParamSet;
 template <>
-constexpr HandleKind kKindOf<Param> = HandleKind::kParam;
+inline constexpr HandleKind kKindOf<Param> = HandleKind::kParam;
 template <>
-constexpr HandleKind kKindOf<MemoryBlock> = HandleKind::kMemory;
+inline constexpr HandleKind kKindOf<MemoryBlock> = HandleKind::kMemory;
 
 template <class Object>
 struct Target {

@@ -10,6 +10,8 @@ packages=(
   libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev ffmpeg libopencolorio-dev
   libclang-rt-14-dev valgrind binutils file
   slurm-wlm munge
+  # The Python module, its tests and the README's example.
+  pybind11-dev python3-dev python3-numpy python3-pytest python3-openimageio
   # The Windows x64 and Linux aarch64 builds, their tests under Wine and
   # qemu-user (GoogleTest is built from the googletest package's sources),
   # and the release zip.
