@@ -11,10 +11,10 @@
 #include <variant>
 #include <vector>
 
-#include "arguments.h"
-#include "commands.h"
 #include "farm/slurm_submit.h"
-#include "temp_file.h"
+#include "image/temp_file.h"
+#include "interface/arguments.h"
+#include "interface/commands.h"
 
 #ifndef LENSTROVE_VERSION
 #define LENSTROVE_VERSION "unknown"

@@ -14,8 +14,8 @@
 #include <stdexcept>
 #include <string>
 
-#include "image_file.h"
-#include "image_parts.h"
+#include "image/image_file.h"
+#include "image/image_parts.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  build-essential cmake ninja-build pkg-config g++ clang lld
+  build-essential cmake ninja-build pkg-config g++ clang lld clang-tidy
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   libopenimageio-dev openimageio-tools fonts-dejavu-core
   libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev ffmpeg libopencolorio-dev

@@ -16,9 +16,9 @@
 #include <string>
 #include <vector>
 
-#include "arguments.h"
-#include "image_file.h"
-#include "parameter_values.h"
+#include "image/image_file.h"
+#include "interface/arguments.h"
+#include "render/parameter_values.h"
 
 namespace lenstrove::cli::color {
 

@@ -7,8 +7,8 @@
 #include <string>
 #include <system_error>
 
-#include "temp_file.h"
-#include "text.h"
+#include "image/temp_file.h"
+#include "interface/text.h"
 
 namespace lenstrove::cli {
 namespace {

@@ -8,8 +8,8 @@
 #include <functional>
 #include <vector>
 
-#include "arguments.h"
-#include "sequence.h"
+#include "image/sequence.h"
+#include "interface/arguments.h"
 
 namespace lenstrove::cli {
 

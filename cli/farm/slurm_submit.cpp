@@ -14,7 +14,7 @@
 #include <stdexcept>
 #include <system_error>
 
-#include "sequence.h"
+#include "image/sequence.h"
 
 extern char** environ;
 

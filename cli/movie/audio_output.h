@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "arguments.h"
 #include "audio_encoder.h"
+#include "interface/arguments.h"
 #include "muxer_probe.h"
 
 namespace lenstrove::cli::movie {

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "av_support.h"
-#include "image_file.h"
+#include "image/image_file.h"
 
 namespace lenstrove::cli::movie {
 

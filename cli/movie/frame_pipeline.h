@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "av_support.h"
-#include "plugin_session.h"
+#include "render/plugin_session.h"
 
 namespace lenstrove::cli::movie {
 

@@ -13,13 +13,13 @@ extern "C" {
 
 #include "changed_tiles.h"
 #include "frame_pipeline.h"
-#include "image_fit.h"
+#include "image/image_fit.h"
+#include "image/sequence.h"
+#include "interface/progress.h"
 #include "movie_reader.h"
 #include "movie_writer.h"
 #include "picture_converter.h"
-#include "progress.h"
-#include "render_job.h"
-#include "sequence.h"
+#include "render/render_job.h"
 
 namespace lenstrove::cli::movie {
 namespace {

@@ -6,10 +6,10 @@
 
 #include <vector>
 
-#include "arguments.h"
 #include "color/colour_pipeline.h"
-#include "parameter_values.h"
-#include "plugin_session.h"
+#include "interface/arguments.h"
+#include "render/parameter_values.h"
+#include "render/plugin_session.h"
 
 namespace lenstrove::cli::movie {
 

@@ -10,7 +10,7 @@ extern "C" {
 #include <libavutil/pixdesc.h>
 }
 
-#include "image_fit.h"
+#include "image/image_fit.h"
 #include "muxer_probe.h"
 
 namespace lenstrove::cli::movie {

@@ -13,13 +13,13 @@
 #include <string>
 #include <vector>
 
-#include "arguments.h"
 #include "audio_output.h"
 #include "av_support.h"
 #include "codec_table.h"
+#include "image/temp_file.h"
+#include "interface/arguments.h"
 #include "movie_reader.h"
 #include "picture_converter.h"
-#include "temp_file.h"
 
 namespace lenstrove::cli::movie {
 

@@ -14,7 +14,7 @@
 
 #include "av_support.h"
 #include "changed_tiles.h"
-#include "image_file.h"
+#include "image/image_file.h"
 
 struct SwsContext;
 

@@ -3,8 +3,8 @@
 
 #include <gtest/gtest.h>
 
-#include "arguments.h"
-#include "text.h"
+#include "interface/arguments.h"
+#include "interface/text.h"
 
 namespace lenstrove::cli {
 namespace {

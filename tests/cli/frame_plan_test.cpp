@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "sequence.h"
+#include "image/sequence.h"
 #include "temp_folder.h"
 
 namespace lenstrove::cli {

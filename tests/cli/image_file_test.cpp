@@ -8,8 +8,8 @@
 #include <filesystem>
 #include <fstream>
 
-#include "image_file.h"
-#include "temp_file.h"
+#include "image/image_file.h"
+#include "image/temp_file.h"
 
 namespace lenstrove::cli {
 namespace {

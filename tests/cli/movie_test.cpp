@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "arguments.h"
 #include "command_runner.h"
+#include "interface/arguments.h"
 #include "movie_reading.h"
 #include "temp_folder.h"
 

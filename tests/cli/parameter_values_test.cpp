@@ -6,7 +6,7 @@
 
 #include <cmath>
 
-#include "parameter_values.h"
+#include "render/parameter_values.h"
 
 namespace lenstrove::cli {
 namespace {

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "image_fit.h"
+#include "image/image_fit.h"
 #include "movie/changed_tiles.h"
 
 namespace lenstrove::cli {

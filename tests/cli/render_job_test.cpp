@@ -12,7 +12,7 @@
 #include <set>
 #include <thread>
 
-#include "render_job.h"
+#include "render/render_job.h"
 
 namespace lenstrove::cli {
 namespace {

@@ -8,10 +8,10 @@
 
 #include <filesystem>
 
-#include "commands.h"
-#include "contact_sheet.h"
-#include "progress.h"
-#include "text_table.h"
+#include "demo/contact_sheet.h"
+#include "interface/commands.h"
+#include "interface/progress.h"
+#include "interface/text_table.h"
 
 namespace lenstrove::cli {
 namespace {

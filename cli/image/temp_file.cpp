@@ -1,4 +1,4 @@
-#include "temp_file.h"
+#include "image/temp_file.h"
 
 #include <unistd.h>
 

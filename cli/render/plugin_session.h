@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "image_file.h"
-#include "parameter_values.h"
+#include "image/image_file.h"
+#include "render/parameter_values.h"
 #include "session/session.h"
 
 namespace lenstrove::cli {

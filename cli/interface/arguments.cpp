@@ -1,4 +1,4 @@
-#include "arguments.h"
+#include "interface/arguments.h"
 
 #include <algorithm>
 #include <cmath>
@@ -6,7 +6,7 @@
 #include <map>
 #include <sstream>
 
-#include "text.h"
+#include "interface/text.h"
 
 namespace lenstrove::cli {
 namespace {

@@ -1,4 +1,4 @@
-#include "sequence.h"
+#include "image/sequence.h"
 
 #include <algorithm>
 #include <filesystem>

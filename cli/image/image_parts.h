@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "image_file.h"
+#include "image/image_file.h"
 
 namespace lenstrove::cli {
 

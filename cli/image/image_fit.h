@@ -9,9 +9,9 @@
 #include <cstdint>
 #include <string>
 
-#include "arguments.h"
-#include "image_file.h"
-#include "image_parts.h"
+#include "image/image_file.h"
+#include "image/image_parts.h"
+#include "interface/arguments.h"
 
 namespace lenstrove::cli {
 

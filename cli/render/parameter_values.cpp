@@ -1,10 +1,10 @@
-#include "parameter_values.h"
+#include "render/parameter_values.h"
 
 #include <algorithm>
 #include <sstream>
 #include <stdexcept>
 
-#include "text.h"
+#include "interface/text.h"
 
 namespace lenstrove::cli {
 namespace {

@@ -9,14 +9,14 @@
 #include <string>
 #include <vector>
 
-#include "arguments.h"
 #include "color/colour_pipeline.h"
-#include "image_file.h"
-#include "image_parts.h"
-#include "parameter_values.h"
-#include "plugin_session.h"
-#include "progress.h"
-#include "sequence.h"
+#include "image/image_file.h"
+#include "image/image_parts.h"
+#include "image/sequence.h"
+#include "interface/arguments.h"
+#include "interface/progress.h"
+#include "render/parameter_values.h"
+#include "render/plugin_session.h"
 
 namespace lenstrove::cli {
 

@@ -1,4 +1,4 @@
-#include "demo.h"
+#include "demo/demo.h"
 
 #include <unistd.h>
 
@@ -7,9 +7,9 @@
 #include <stdexcept>
 #include <system_error>
 
-#include "contact_sheet.h"
-#include "plugin_session.h"
-#include "render_job.h"
+#include "demo/contact_sheet.h"
+#include "render/plugin_session.h"
+#include "render/render_job.h"
 
 namespace lenstrove::cli {
 namespace fs = std::filesystem;

@@ -1,4 +1,4 @@
-#include "image_fit.h"
+#include "image/image_fit.h"
 
 #include <OpenImageIO/imagebuf.h>
 #include <OpenImageIO/imagebufalgo.h>

@@ -1,4 +1,4 @@
-#include "image_file.h"
+#include "image/image_file.h"
 
 #include <OpenImageIO/filesystem.h>
 #include <OpenImageIO/imageio.h>
@@ -13,7 +13,7 @@
 #include <stdexcept>
 #include <system_error>
 
-#include "temp_file.h"
+#include "image/temp_file.h"
 
 namespace lenstrove::cli {
 namespace fs = std::filesystem;

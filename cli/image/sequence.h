@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "arguments.h"
+#include "interface/arguments.h"
 
 namespace lenstrove::cli {
 

@@ -1,4 +1,4 @@
-#include "text.h"
+#include "interface/text.h"
 
 #include <algorithm>
 #include <cctype>

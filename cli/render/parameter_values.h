@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "arguments.h"
+#include "interface/arguments.h"
 #include "session/description.h"
 #include "session/values.h"
 

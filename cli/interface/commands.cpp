@@ -1,17 +1,17 @@
-#include "commands.h"
+#include "interface/commands.h"
 
 #include <cmath>
 #include <cstdlib>
 #include <iostream>
 #include <stdexcept>
 
-#include "demo.h"
+#include "demo/demo.h"
 #include "farm/chunks.h"
-#include "image_fit.h"
+#include "image/image_fit.h"
+#include "interface/text.h"
+#include "interface/text_table.h"
 #include "movie/movie_render.h"
-#include "render_job.h"
-#include "text.h"
-#include "text_table.h"
+#include "render/render_job.h"
 
 namespace lenstrove::cli {
 namespace {

@@ -1,6 +1,6 @@
 // The words of `lenstrove --help` and `lenstrove help COMMAND`.
 
-#include "arguments.h"
+#include "interface/arguments.h"
 
 namespace lenstrove::cli {
 namespace {

@@ -5,8 +5,8 @@
 
 #include <iosfwd>
 
-#include "arguments.h"
-#include "plugin_session.h"
+#include "interface/arguments.h"
+#include "render/plugin_session.h"
 
 namespace lenstrove::cli {
 

@@ -1,4 +1,4 @@
-#include "contact_sheet.h"
+#include "demo/contact_sheet.h"
 
 #include <OpenImageIO/imagebuf.h>
 #include <OpenImageIO/imagebufalgo.h>
@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <stdexcept>
 
-#include "temp_file.h"
+#include "image/temp_file.h"
 
 namespace lenstrove::cli {
 namespace {

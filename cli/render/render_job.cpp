@@ -1,4 +1,4 @@
-#include "render_job.h"
+#include "render/render_job.h"
 
 #include <algorithm>
 #include <atomic>
@@ -16,7 +16,7 @@
 #include <system_error>
 #include <thread>
 
-#include "image_fit.h"
+#include "image/image_fit.h"
 
 namespace lenstrove::cli {
 namespace {

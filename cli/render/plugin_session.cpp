@@ -1,4 +1,4 @@
-#include "plugin_session.h"
+#include "render/plugin_session.h"
 
 #include <filesystem>
 #include <optional>

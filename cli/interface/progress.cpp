@@ -1,4 +1,4 @@
-#include "progress.h"
+#include "interface/progress.h"
 
 #include <unistd.h>
 
