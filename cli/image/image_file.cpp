@@ -145,6 +145,28 @@ std::string FirstLine(std::string text) {
   return text.empty() ? "unknown error" : text;
 }
 
+namespace {
+
+// The readers a file is tried with when the one its name implies cannot
+// open it (a PNG saved as .exr, a name without an extension), each after
+// its own signature check. OpenImageIO would otherwise try every reader it
+// has, and some rarely used ones (RLA among them) abort the whole process
+// on a malformed header instead of answering an error.
+constexpr const char* kFormatsByContent[] = {"openexr", "tiff", "png", "jpeg", "bmp", "hdr", "pnm", "dpx"};
+
+std::unique_ptr<OIIO::ImageInput> ReaderByContent(const std::string& path, const OIIO::ImageSpec& config) {
+  for (const char* format : kFormatsByContent) {
+    auto reader = OIIO::ImageInput::create(format);
+    if (!reader || !reader->valid_file(path)) continue;
+    OIIO::ImageSpec header;
+    if (reader->open(path, header, config)) return reader;
+  }
+  OIIO::geterror();  // what the failed attempts left behind
+  return nullptr;
+}
+
+}  // namespace
+
 OpenedInput OpenInput(const std::string& path) {
   std::error_code error;
   if (!fs::exists(path, error)) FailRead(path, "no such file");
@@ -154,12 +176,18 @@ OpenedInput OpenInput(const std::string& path) {
   // changes the colour of every partly transparent pixel.
   OIIO::ImageSpec config;
   config.attribute("oiio:UnassociatedAlpha", 1);
-  // Creating the reader opens the file with every format that might read
-  // it, whatever its name says; opening it again with the chosen reader
+  static const bool onlyTheNamedReader = OIIO::attribute("try_all_readers", 0);
+  (void)onlyTheNamedReader;
+  // Creating the reader opens the file with the format its name implies,
+  // else with the formats above; opening it again with the chosen reader
   // hands over the header, metadata included.
   OpenedInput input;
   input.reader = OIIO::ImageInput::create(path, true, &config);
-  if (!input.reader) FailRead(path, FirstLine(OIIO::geterror()));
+  if (!input.reader) {
+    const std::string why = FirstLine(OIIO::geterror());
+    input.reader = ReaderByContent(path, config);
+    if (!input.reader) FailRead(path, why);
+  }
   input.reader->close();
   if (!input.reader->open(path, input.header, config)) FailRead(path, FirstLine(input.reader->geterror()));
   return input;
