@@ -155,7 +155,11 @@ namespace {
 constexpr const char* kFormatsByContent[] = {"openexr", "tiff", "png", "jpeg", "bmp", "hdr", "pnm", "dpx"};
 
 std::unique_ptr<OIIO::ImageInput> ReaderByContent(const std::string& path, const OIIO::ImageSpec& config) {
+  // Not the one already tried: a broken file can cost a reader seconds.
+  const auto named = OIIO::ImageInput::create(path, false);
+  const std::string tried = named ? named->format_name() : "";
   for (const char* format : kFormatsByContent) {
+    if (tried == format) continue;
     auto reader = OIIO::ImageInput::create(format);
     if (!reader || !reader->valid_file(path)) continue;
     OIIO::ImageSpec header;
