@@ -54,9 +54,9 @@ void ConvertChannels(const OIIO::ImageSpec& header, const unsigned char* stored,
 
 // A part's windows and channels, in float for OpenImageIO to filter.
 OIIO::ImageSpec FloatSpec(const ImagePart& part) {
-  OIIO::ImageSpec spec(part.header.width, part.header.height, part.header.nchannels, OIIO::TypeDesc::FLOAT);
-  SetWindows(spec, part.dataWindow(), part.displayWindow());
-  return spec;
+  OIIO::ImageSpec layout(part.header.width, part.header.height, part.header.nchannels, OIIO::TypeDesc::FLOAT);
+  SetWindows(layout, part.dataWindow(), part.displayWindow());
+  return layout;
 }
 
 void ScalePart(ImagePart& part, double sx, double sy) {

@@ -65,15 +65,15 @@ TEST(Fit, AnOpenExrFrameScalesItsWindowsChannelsAndPixelAspect) {
   const CommandResult r = RunQuietRender({folder / "plate.exr", folder / "fitted.exr", "--fit", "100x100"});
   ASSERT_EQ(r.exitCode, 0) << r.err;
   const OIIO::ImageBuf fitted(folder / "fitted.exr");
-  const OIIO::ImageSpec& spec = fitted.spec();
-  EXPECT_EQ(spec.full_width, 100);  // shown 400x100, so 100x25
-  EXPECT_EQ(spec.full_height, 25);
-  EXPECT_EQ(spec.get_float_attribute("PixelAspectRatio", 0.0f), 1.0f);
-  EXPECT_EQ(spec.channelnames, header.channelnames);
-  EXPECT_EQ(spec.x, 10);
-  EXPECT_EQ(spec.width, 50);
+  const OIIO::ImageSpec& written = fitted.spec();
+  EXPECT_EQ(written.full_width, 100);  // shown 400x100, so 100x25
+  EXPECT_EQ(written.full_height, 25);
+  EXPECT_EQ(written.get_float_attribute("PixelAspectRatio", 0.0f), 1.0f);
+  EXPECT_EQ(written.channelnames, header.channelnames);
+  EXPECT_EQ(written.x, 10);
+  EXPECT_EQ(written.width, 50);
   float centre[5];
-  fitted.getpixel(spec.x + spec.width / 2, spec.y + spec.height / 2, centre, 5);
+  fitted.getpixel(written.x + written.width / 2, written.y + written.height / 2, centre, 5);
   EXPECT_NEAR(centre[4], 5.0f, 0.01f);
   EXPECT_NEAR(centre[1], 0.5f, 0.01f);
 }

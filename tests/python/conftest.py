@@ -21,8 +21,8 @@ def read_image(path, fmt):
 
 def write_image(path, pixels, fmt):
     out = oiio.ImageOutput.create(path)
-    spec = oiio.ImageSpec(pixels.shape[1], pixels.shape[0], pixels.shape[2], fmt)
-    assert out.open(path, spec), out.geterror()
+    layout = oiio.ImageSpec(pixels.shape[1], pixels.shape[0], pixels.shape[2], fmt)
+    assert out.open(path, layout), out.geterror()
     assert out.write_image(pixels), out.geterror()
     out.close()
 
