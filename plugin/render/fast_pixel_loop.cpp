@@ -236,7 +236,9 @@ class RowRenderer {
         recipe_.falseColorBucketBytes[bar][bucket] = bytes;
       }
     if (recipe_.op == ColourOp::FalseColor)
-      recipe_.falseColorByCells = fast::MakeFalseColorCells(recipe_.falseColorCells);
+      recipe_.falseColorByCells =
+          fast::MakeFalseColorCells(recipe_.falseColorCells[0], fast::CellRule::ByGrayByte) &&
+          fast::MakeFalseColorCells(recipe_.falseColorCells[1], fast::CellRule::ByLuma);
     recipe_.legalBytesByFormula = recipe_.op == ColourOp::Legalize && LegalStageMatchesFormula(g, s);
     if (Layout == PixelLayout::ByteRGBA && recipe_.op == ColourOp::None && g.CropBarRows > 0)
       recipe_.barBytesByFormula = FindBarByteMultiplier(g.CropLowRow - 1, g, s, recipe_.barByteMultiplier);

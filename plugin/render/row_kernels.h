@@ -59,7 +59,15 @@ void FalseColorEdgeBits(int32_t bits[kFalseColorEdges]);
 // edge lies wholly above or below the cell, since the cell is a rounded
 // product of the luma and so grows with it. A luma's bucket is then a count
 // looked up by cell plus one if it passes that edge.
+//
+// Outside bars the gray level byte g = trunc(luma * 255) is worked out for
+// every pixel anyway, and it grows with the luma too, so there the cell is
+// (g * kFalseColorCellFromGray) >> 16: one 16-bit multiply in place of a
+// float product and its conversion. The same 13 cells, near enough; the
+// tables are built for whichever rule a row uses.
 constexpr float kFalseColorCellScale = 12.25f;
+constexpr int32_t kFalseColorCellFromGray = 3148;
+enum class CellRule { ByLuma, ByGrayByte };
 constexpr int kFalseColorCells = 16;
 struct FalseColorCells {
   // The bucket of the cell's lowest luma, less one where the cell's
@@ -72,7 +80,7 @@ struct FalseColorCells {
 };
 // False if the cells cannot find every bucket: a cell holding two edges, or
 // two edge cells sharing their low three bits. The tests hold this true.
-bool MakeFalseColorCells(FalseColorCells& cells);
+bool MakeFalseColorCells(FalseColorCells& cells, CellRule rule);
 
 // Byte false colour in integers. With the channels as bytes R, G and B,
 // u = 1063 R + 3576 G + 361 B is the luma in units of 1 / 1275000 (the
@@ -156,9 +164,6 @@ static_assert(EdgesWholeHundredths(), "every band edge is a whole number of hund
 // and minus this margin truncate alike.
 constexpr float kBarGrayMargin = 0x1p-12f;
 
-// What a bucket's luma is multiplied by on its way to a gray level byte:
-// 255 in the gray buckets, 0 elsewhere (the band colour then fills in).
-constexpr float kFalseColorGrayScale[kFalseColorBuckets] = {0, 0, 255, 0, 255, 0, 255, 0};
 // What a run has to do; the same for every pixel of it.
 struct RunRecipe {
   ColourOp op = ColourOp::None;
@@ -171,8 +176,8 @@ struct RunRecipe {
   // byte zero) of each luma bucket's band colour, zero for the gray buckets,
   // outside bar rows [0] and on them [1].
   uint32_t falseColorBucketBytes[2][8] = {};
-  FalseColorCells falseColorCells;
-  bool falseColorByCells = false;  // MakeFalseColorCells succeeded
+  FalseColorCells falseColorCells[2];  // outside bars (by gray byte), on bar rows (by luma)
+  bool falseColorByCells = false;      // MakeFalseColorCells succeeded for both
   // Legal levels outside bars may take LegalByteByFormula (checked per render).
   bool legalBytesByFormula = false;
   // Bar rows of byte images without a colour operation may take

@@ -102,6 +102,11 @@ LS_TARGET inline Table8 MakeTable8(const int32_t* entries) {
 }
 LS_TARGET inline Table8 MakeTable8(const float* entries) { return _mm256_castps_si256(_mm256_loadu_ps(entries)); }
 LS_TARGET inline VI LookUp8(Table8 t, VI index) { return _mm256_permutevar8x32_epi32(t, index); }
+// whenNegative where selector's top bit is set, else otherwise: one blend.
+LS_TARGET inline VI IWhereNegative(VI selector, VI whenNegative, VI otherwise) {
+  return _mm256_castps_si256(_mm256_blendv_ps(_mm256_castsi256_ps(otherwise), _mm256_castsi256_ps(whenNegative),
+                                              _mm256_castsi256_ps(selector)));
+}
 
 // Eight RGBA float pixels, two per register, to one register per channel
 // and back. The transpose stays inside each 128-bit half: the low halves hold

@@ -117,6 +117,10 @@ LS_TARGET inline Table8 MakeTable8(const float* entries) {
   return _mm512_castps_si512(_mm512_broadcast_f32x8(_mm256_loadu_ps(entries)));
 }
 LS_TARGET inline VI LookUp8(Table8 t, VI index) { return _mm512_permutexvar_epi32(index, t); }
+// whenNegative where selector's top bit is set, else otherwise.
+LS_TARGET inline VI IWhereNegative(VI selector, VI whenNegative, VI otherwise) {
+  return _mm512_mask_blend_epi32(_mm512_movepi32_mask(selector), otherwise, whenNegative);
+}
 
 // Sixteen RGBA float pixels, four per register, to one register per
 // channel and back. The transpose stays inside each 128-bit quarter, so

@@ -67,11 +67,12 @@ int32_t FloatBits(float f) {
   return bits;
 }
 
-// The cell of a luma as the kernels find it: the product rounds as theirs.
-int CellOf(int32_t lumaBits) {
+// The cell of a luma as the kernels find it: the products round as theirs.
+int CellOf(int32_t lumaBits, CellRule rule) {
   float luma;
   std::memcpy(&luma, &lumaBits, sizeof luma);
-  return static_cast<int>(luma * kFalseColorCellScale);
+  if (rule == CellRule::ByLuma) return static_cast<int>(luma * kFalseColorCellScale);
+  return static_cast<int>(luma * 255.0f) * kFalseColorCellFromGray >> 16;
 }
 
 }  // namespace
@@ -90,7 +91,7 @@ void FalseColorEdgeBits(int32_t bits[kFalseColorEdges]) {
   for (int i = 0; i < kFalseColorEdges; ++i) bits[i] = FloatBits(edges[i].at) - (edges[i].equalIsAbove ? 1 : 0);
 }
 
-bool MakeFalseColorCells(FalseColorCells& cells) {
+bool MakeFalseColorCells(FalseColorCells& cells, CellRule rule) {
   int32_t edges[kFalseColorEdges];
   FalseColorEdgeBits(edges);
   // An edge's last luma below it has the bits it must exceed, its first
@@ -100,8 +101,8 @@ bool MakeFalseColorCells(FalseColorCells& cells) {
   int lastBelowCell[kFalseColorEdges], firstAboveCell[kFalseColorEdges];
   int comparedEdge[8] = {-1, -1, -1, -1, -1, -1, -1, -1};  // by a cell's low three bits
   for (int i = 0; i < kFalseColorEdges; ++i) {
-    lastBelowCell[i] = CellOf(edges[i]);
-    firstAboveCell[i] = CellOf(edges[i] + 1);
+    lastBelowCell[i] = CellOf(edges[i], rule);
+    firstAboveCell[i] = CellOf(edges[i] + 1, rule);
     if (lastBelowCell[i] != firstAboveCell[i]) continue;
     int& compared = comparedEdge[lastBelowCell[i] & 7];
     if (compared >= 0 || lastBelowCell[i] >= kFalseColorCells) return false;

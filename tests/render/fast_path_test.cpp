@@ -279,7 +279,8 @@ TEST(FastPathTest, ListsTheWidthsThisMachineRuns) {
 // tables that cannot do that send every false-colour run through the stages.
 TEST(FastPathTest, FalseColourCellsFindEveryBucket) {
   fast::FalseColorCells cells;
-  EXPECT_TRUE(fast::MakeFalseColorCells(cells));
+  EXPECT_TRUE(fast::MakeFalseColorCells(cells, fast::CellRule::ByLuma));
+  EXPECT_TRUE(fast::MakeFalseColorCells(cells, fast::CellRule::ByGrayByte));
 }
 
 // The width a render uses: the widest the machine has, capped by name.
