@@ -213,11 +213,16 @@ class RowRenderer {
     const OfxRectI& w = job.window;
     count_ = w.x2 - w.x1;
     rowLength_ = static_cast<size_t>(count_) * kBpp;
-    stream_ = mustStream ||
-              (mayStream && int64_t{count_} * (int64_t{w.y2} - w.y1) * kBpp >= kStreamingThresholdBytes);
     recipe_.op = s.FalseColorMode != 0   ? ColourOp::FalseColor
                  : s.LegalizeLevels != 0 ? ColourOp::Legalize
                                          : ColourOp::None;
+    // Streaming saves reading each output line before it is written, which
+    // pays while a render waits on memory. Byte false colour works several
+    // times as long per pixel as a copy; there ordinary stores measured
+    // faster at every vector width on large frames, so it does not stream.
+    const bool busyPerPixel = Layout == PixelLayout::ByteRGBA && recipe_.op == ColourOp::FalseColor;
+    stream_ = mustStream || (mayStream && !busyPerPixel &&
+                             int64_t{count_} * (int64_t{w.y2} - w.y1) * kBpp >= kStreamingThresholdBytes);
     recipe_.factor = 1.0f - static_cast<float>(s.CropOpacity);
     recipe_.alphaOne = s.CropOpacity >= kOpaqueBarThreshold;
     if (stream_ && scratch_.Get(rowLength_) == nullptr) stream_ = false;
