@@ -62,7 +62,7 @@ void FalseColorEdgeBits(int32_t bits[kFalseColorEdges]);
 //
 // Outside bars the gray level byte g = trunc(luma * 255) is worked out for
 // every pixel anyway, and it grows with the luma too, so there the cell is
-// (g * kFalseColorCellFromGray) >> 16: one 16-bit multiply in place of a
+// (g * kFalseColorCellFromGray) >> 16: one integer multiply in place of a
 // float product and its conversion. The same 13 cells, near enough; the
 // tables are built for whichever rule a row uses.
 constexpr float kFalseColorCellScale = 12.25f;

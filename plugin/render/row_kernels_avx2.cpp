@@ -102,6 +102,9 @@ LS_TARGET inline Table8 MakeTable8(const int32_t* entries) {
 }
 LS_TARGET inline Table8 MakeTable8(const float* entries) { return _mm256_castps_si256(_mm256_loadu_ps(entries)); }
 LS_TARGET inline VI LookUp8(Table8 t, VI index) { return _mm256_permutevar8x32_epi32(t, index); }
+// A gray byte's cell, (g * kFalseColorCellFromGray) >> 16: one 16-bit
+// multiply, the high half of each lane being zero.
+LS_TARGET inline VI CellOfGray(VI gray) { return _mm256_mulhi_epu16(gray, ISet1(kFalseColorCellFromGray)); }
 // whenNegative where selector's top bit is set, else otherwise: one blend.
 LS_TARGET inline VI IWhereNegative(VI selector, VI whenNegative, VI otherwise) {
   return _mm256_castps_si256(_mm256_blendv_ps(_mm256_castsi256_ps(otherwise), _mm256_castsi256_ps(whenNegative),

@@ -117,6 +117,9 @@ LS_TARGET inline Table8 MakeTable8(const float* entries) {
   return _mm512_castps_si512(_mm512_broadcast_f32x8(_mm256_loadu_ps(entries)));
 }
 LS_TARGET inline VI LookUp8(Table8 t, VI index) { return _mm512_permutexvar_epi32(index, t); }
+// A gray byte's cell, (g * kFalseColorCellFromGray) >> 16: one 16-bit
+// multiply, the high half of each lane being zero.
+LS_TARGET inline VI CellOfGray(VI gray) { return _mm512_mulhi_epu16(gray, ISet1(kFalseColorCellFromGray)); }
 // whenNegative where selector's top bit is set, else otherwise.
 LS_TARGET inline VI IWhereNegative(VI selector, VI whenNegative, VI otherwise) {
   return _mm512_mask_blend_epi32(_mm512_movepi32_mask(selector), otherwise, whenNegative);

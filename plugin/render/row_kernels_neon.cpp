@@ -125,6 +125,11 @@ inline VI LookUp8(const Table8& t, VI index) {
   const VI byteIndex = vmlaq_u32(vdupq_n_u32(0x03020100u), vandq_u32(index, vdupq_n_u32(7)), vdupq_n_u32(0x04040404u));
   return vreinterpretq_u32_u8(vqtbl2q_u8(t, AsBytes(byteIndex)));
 }
+// A gray byte's cell, (g * kFalseColorCellFromGray) >> 16: one doubling
+// multiply that keeps the high 32 bits, (2 g (c << 15)) >> 32.
+inline VI CellOfGray(VI gray) {
+  return vreinterpretq_u32_s32(vqdmulhq_s32(vreinterpretq_s32_u32(gray), vdupq_n_s32(kFalseColorCellFromGray << 15)));
+}
 // whenNegative where selector's top bit is set, else otherwise.
 inline VI IWhereNegative(VI selector, VI whenNegative, VI otherwise) {
   return vbslq_u32(vreinterpretq_u32_s32(vshrq_n_s32(vreinterpretq_s32_u32(selector), 31)), whenNegative, otherwise);
