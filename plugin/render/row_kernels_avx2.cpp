@@ -67,7 +67,6 @@ LS_TARGET inline VI WithAlphaOf(VI colour, VI stored) {
   return _mm256_blendv_epi8(colour, stored, _mm256_set1_epi32(static_cast<int32_t>(0xFF000000u)));
 }
 LS_TARGET inline VI FAsInt(VF a) { return _mm256_castps_si256(a); }
-LS_TARGET inline VF IAsFloat(VI a) { return _mm256_castsi256_ps(a); }
 
 // Byte Channel of each pixel, repeated in the low three bytes of its lane
 // (b * 0x010101), by one byte shuffle; index -1 clears the top byte. The
@@ -100,7 +99,6 @@ LS_TARGET inline Table8 MakeTable8(const uint32_t* entries) {
 LS_TARGET inline Table8 MakeTable8(const int32_t* entries) {
   return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(entries));
 }
-LS_TARGET inline Table8 MakeTable8(const float* entries) { return _mm256_castps_si256(_mm256_loadu_ps(entries)); }
 LS_TARGET inline VI LookUp8(Table8 t, VI index) { return _mm256_permutevar8x32_epi32(t, index); }
 // A gray byte's cell, (g * kFalseColorCellFromGray) >> 16: one 16-bit
 // multiply, the high half of each lane being zero.

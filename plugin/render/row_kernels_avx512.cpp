@@ -81,7 +81,6 @@ LS_TARGET inline VI WithAlphaOf(VI colour, VI stored) {
   return _mm512_mask_blend_epi8(0x8888888888888888ull, colour, stored);
 }
 LS_TARGET inline VI FAsInt(VF a) { return _mm512_castps_si512(a); }
-LS_TARGET inline VF IAsFloat(VI a) { return _mm512_castsi512_ps(a); }
 
 // Byte Channel of each pixel, repeated in the low three bytes of its lane
 // (b * 0x010101), by one byte shuffle; index -1 clears the top byte. The
@@ -112,9 +111,6 @@ LS_TARGET inline Table8 MakeTable8(const uint32_t* entries) {
 }
 LS_TARGET inline Table8 MakeTable8(const int32_t* entries) {
   return _mm512_broadcast_i64x4(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(entries)));
-}
-LS_TARGET inline Table8 MakeTable8(const float* entries) {
-  return _mm512_castps_si512(_mm512_broadcast_f32x8(_mm256_loadu_ps(entries)));
 }
 LS_TARGET inline VI LookUp8(Table8 t, VI index) { return _mm512_permutexvar_epi32(index, t); }
 // A gray byte's cell, (g * kFalseColorCellFromGray) >> 16: one 16-bit

@@ -61,7 +61,6 @@ inline VI IAndNot(VI mask, VI b) { return vbicq_u32(b, mask); }
 // Colour bytes whose alpha byte is zero, with the alpha byte of stored: one
 // bit select.
 inline VI WithAlphaOf(VI colour, VI stored) { return vbslq_u32(vdupq_n_u32(0xFF000000u), stored, colour); }
-inline VF IAsFloat(VI a) { return AsFloat(a); }
 inline void FStore(float* p, VF v) { vst1q_f32(p, v); }
 
 // Signed, as SSE2's: all ones where a > b.
